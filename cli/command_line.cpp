@@ -1,0 +1,45 @@
+#include "cli/command_line.h"
+
+namespace nivalto {
+
+const std::string_view USAGE_TEXT =
+    "Usage :\n"
+    "  nivalto detect   [--profiles DIR] [--out FICHIER]\n"
+    "  nivalto profiles [--profiles DIR]\n"
+    "  nivalto service  install|uninstall   (Windows : gestionnaire de services)\n"
+    "  nivalto --service                    (interne : lancé par Windows)\n"
+    "\n"
+    "Options :\n"
+    "  --profiles  dossier des profils machine TOML (défaut : ./profiles)\n"
+    "  --out       écrit le rapport JSON anonymisé dans FICHIER (detect uniquement)\n"
+    "\n"
+    "La lecture se fait toujours sur la machine locale, en lecture seule.\n"
+    "\n"
+    "Sortie : JSON sur stdout. Codes de sortie : 0 succès, 1 erreur, 2 usage.";
+
+std::expected<CommandLine, std::string> parse_command_line(
+    const std::vector<std::string>& arguments) {
+  CommandLine line;
+  if (!arguments.empty()) line.command = arguments.front();
+  // Pairs are consumed before the command is judged, so an option error wins
+  // over an unknown command.
+  for (std::size_t i = 1; i < arguments.size(); i += 2) {
+    const std::string& name = arguments[i];
+    // Checked before the name: an unknown option in last place reports the
+    // missing value.
+    if (i + 1 >= arguments.size()) {
+      return std::unexpected("valeur manquante pour " + name);
+    }
+    const std::string& value = arguments[i + 1];
+    if (name == "--out") {
+      line.out = value;
+    } else if (name == "--profiles") {
+      line.profiles_dir = value;
+    } else {
+      return std::unexpected("option inconnue : " + name);
+    }
+  }
+  return line;
+}
+
+}  // namespace nivalto

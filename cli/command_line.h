@@ -1,0 +1,29 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nivalto {
+
+// 13 lines, 548 bytes, no final line feed.
+extern const std::string_view USAGE_TEXT;
+
+inline constexpr std::string_view DEFAULT_PROFILES_DIR = "profiles";
+
+struct CommandLine {
+  std::string command;
+  std::string profiles_dir{DEFAULT_PROFILES_DIR};
+  std::optional<std::string> service_action;
+  std::optional<std::string> out;
+};
+
+// Reads the options that follow the command as (name, value) pairs. The error
+// is a usage-error message without the "erreur : " prefix. Only called when
+// the first argument is none of "--service", "-h", "--help", "service".
+[[nodiscard]] std::expected<CommandLine, std::string> parse_command_line(
+    const std::vector<std::string>& arguments);
+
+}  // namespace nivalto

@@ -1,0 +1,38 @@
+#include "cli/detect.h"
+#include "cli/dispatch.h"
+#include "cli/listing.h"
+#include "cli/service/registration.h"
+#include "cli/service/service_host.h"
+
+namespace nivalto {
+namespace {
+
+class ProductCommands final : public Commands {
+ public:
+  int run_service_dispatcher(Console& console) override {
+    return nivalto::run_service_dispatcher(console);
+  }
+  CommandResult install_service(Console& console) override {
+    return nivalto::install_service(console);
+  }
+  CommandResult uninstall_service(Console& console) override {
+    return nivalto::uninstall_service(console);
+  }
+  CommandResult run_detect(const std::string& profiles_dir, const std::optional<std::string>& out,
+                           Console& console) override {
+    return nivalto::run_detect(profiles_dir, out, console);
+  }
+  CommandResult run_profiles(const std::string& profiles_dir,
+                             const std::optional<std::string>& out, Console& console) override {
+    return nivalto::run_profiles(profiles_dir, out, console);
+  }
+};
+
+}  // namespace
+
+Commands& product_commands() {
+  static ProductCommands commands;
+  return commands;
+}
+
+}  // namespace nivalto

@@ -1,0 +1,15 @@
+# Platform twins: foo_windows.cpp builds only for Windows, foo_linux.cpp only elsewhere.
+# Each component globs its own folder so that adding a concept means adding its files.
+function(nivalto_platform_sources out)
+  set(result)
+  foreach(dir IN LISTS ARGN)
+    file(GLOB found CONFIGURE_DEPENDS "${dir}/*.cpp")
+    list(APPEND result ${found})
+  endforeach()
+  if(WIN32)
+    list(FILTER result EXCLUDE REGEX "_linux\\.cpp$")
+  else()
+    list(FILTER result EXCLUDE REGEX "_windows\\.cpp$")
+  endif()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
