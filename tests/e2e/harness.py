@@ -1,0 +1,181 @@
+"""Runs the real programs for the end-to-end suite.
+
+Two programs play every case where their behaviour is the same: the Linux
+build (build/native/nivalto) and nivalto.exe under Wine. A chosen firmware is
+handed to them with no hook in the product: each run happens in a private
+mount namespace (unshare -m, as root) where a tmpfs hides the machine's own
+firmware files and holds the ones the test wrote:
+  - Linux build: /sys/firmware/dmi/tables/DMI, the raw structure table;
+  - Wine: /sys/class/dmi/id/{sys_vendor,...}, the text files from which Wine
+    builds the table that GetSystemFirmwareTable('RSMB') returns.
+"""
+from __future__ import annotations
+
+import dataclasses
+import os
+import shlex
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+SHARED = REPO.parent / "shared"
+NATIVE = REPO / "build" / "native" / "nivalto"
+WINDOWS_EXE = REPO / "build" / "windows" / "nivalto.exe"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64" if Path("/usr/lib/wine/wineserver64").exists() else "/usr/lib/wine/wineserver"
+E2E_BUILD = REPO / "build" / "e2e"
+TOOLS_BUILD = REPO / "build" / "e2e-tools"
+MINGW_CXX = "x86_64-w64-mingw32-g++-posix"
+
+# The files Wine reads under /sys/class/dmi/id to build its SMBIOS table.
+WINE_DMI_FILES = (
+    "bios_vendor", "bios_version", "bios_date",
+    "sys_vendor", "product_name", "product_version", "product_family",
+    "board_vendor", "board_name", "board_version",
+)
+
+
+@dataclasses.dataclass
+class Result:
+    status: int
+    out: bytes
+    err: bytes
+
+    @property
+    def out_text(self) -> str:
+        return self.out.decode("utf-8")
+
+    @property
+    def err_text(self) -> str:
+        return self.err.decode("utf-8")
+
+
+_wine_ready = False
+
+
+def wine_env() -> dict:
+    """The environment of every Wine run: a private prefix, created once per run."""
+    global _wine_ready
+    env = dict(os.environ)
+    env["WINEPREFIX"] = str(E2E_BUILD / "wineprefix")
+    env["WINEDEBUG"] = "-all"
+    # No Mono or Gecko installer dialogs when the prefix is created.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    if not _wine_ready:
+        E2E_BUILD.mkdir(parents=True, exist_ok=True)
+        subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        # Keep one wineserver alive for the whole suite: each run then starts in
+        # tens of milliseconds instead of seconds.
+        subprocess.Popen([WINESERVER, "-p"], env=env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=30)
+        _wine_ready = True
+    return env
+
+
+def stop_wine() -> None:
+    if _wine_ready:
+        subprocess.run([WINESERVER, "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+
+def windows_path(path: Path | str) -> str:
+    """The Wine view of a Linux path (drive Z: is the Linux root)."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def _run(command: list[str], cwd, env, timeout, stdin: bytes | None = None) -> Result:
+    done = subprocess.run(command, cwd=str(cwd or REPO), env=env, input=stdin or b"",
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return Result(done.returncode, done.stdout, done.stderr)
+
+
+def _in_namespace(command: list[str], mount_point: str, files: dict[str, bytes]) -> list[str]:
+    """Wraps `command` so it runs with a tmpfs at `mount_point` holding `files`
+    (paths relative to the mount point). Needs root."""
+    staging = Path(tempfile.mkdtemp(prefix="nivalto-fw-", dir=E2E_BUILD))
+    for rel, data in files.items():
+        target = staging / rel
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+    script = (
+        f"mount -t tmpfs nivalto-fw {shlex.quote(mount_point)} && "
+        f"cp -a {shlex.quote(str(staging))}/. {shlex.quote(mount_point)}/ && "
+        f"rm -rf {shlex.quote(str(staging))} && exec \"$@\""
+    )
+    return ["unshare", "--mount", "--propagation", "private", "--", "sh", "-c", script, "sh", *command]
+
+
+def run_native(args: list[str], cwd=None, firmware: bytes | None | str = "host",
+               timeout: float = 60) -> Result:
+    """Runs the Linux build. firmware: "host" leaves the machine's own files;
+    None hides them (no table at all); bytes become /sys/firmware/dmi/tables/DMI."""
+    E2E_BUILD.mkdir(parents=True, exist_ok=True)
+    command = [str(NATIVE), *args]
+    if firmware != "host":
+        files = {} if firmware is None else {"dmi/tables/DMI": firmware}
+        command = _in_namespace(command, "/sys/firmware", files)
+    return _run(command, cwd, None, timeout)
+
+
+def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | None = None,
+             dmi: dict[str, str] | None | str = "host") -> Result:
+    """Runs nivalto.exe under Wine. dmi: "host" leaves the machine's own files;
+    None hides /sys/class/dmi entirely; a dict gives the text of each
+    /sys/class/dmi/id file that should exist (a line feed is appended, as the
+    kernel does)."""
+    env = wine_env()
+    command = [WINE, str(exe or WINDOWS_EXE), *args]
+    if dmi != "host":
+        files = {} if dmi is None else {
+            f"dmi/id/{name}": (value + "\n").encode("utf-8") for name, value in dmi.items()
+        }
+        command = _in_namespace(command, "/sys/class", files)
+    return _run(command, cwd, env, timeout)
+
+
+def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
+    """Compiles one C++ file into a static Windows program, once per change."""
+    source = Path(source_path)
+    TOOLS_BUILD.mkdir(parents=True, exist_ok=True)
+    target = TOOLS_BUILD / exe_name
+    if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
+        subprocess.run([MINGW_CXX, "-std=c++23", "-O1", "-static", "-municode", "-DUNICODE",
+                        "-D_UNICODE", "-o", str(target), str(source), "-Wl,--allow-multiple-definition"],
+                       check=True)
+    return target
+
+
+class Program:
+    """One of the two builds, run the same way."""
+
+    def __init__(self, name: str):
+        self.name = name
+
+    def run(self, args: list[str], cwd=None, timeout: float = 60) -> Result:
+        if self.name == "native":
+            return run_native(args, cwd=cwd, timeout=timeout)
+        return run_wine(args, cwd=cwd, timeout=timeout)
+
+    def path_arg(self, path: Path | str) -> str:
+        """A path as this program's user would type it."""
+        return str(path) if self.name == "native" else windows_path(path)
+
+    @property
+    def separator(self) -> str:
+        return "/" if self.name == "native" else "\\"
+
+
+PROGRAMS = (Program("native"), Program("wine"))
+
+
+def is_root() -> bool:
+    return os.geteuid() == 0
+
+
+def require_root(test_case) -> None:
+    if not is_root() or shutil.which("unshare") is None:
+        test_case.skipTest("needs root and unshare for a private mount namespace")
