@@ -1,0 +1,6 @@
+$Source = @'
+public static class Example
+{
+}
+
+Add-Type -TypeDefinition $Source
