@@ -1,0 +1,8 @@
+#include "cli/report_backend.h"
+
+namespace nivalto {
+
+// GetSystemFirmwareTable('RSMB').
+std::string_view report_backend() { return "windows-native"; }
+
+}  // namespace nivalto

@@ -1,0 +1,69 @@
+"""Builds raw SMBIOS structure tables for the end-to-end cases.
+
+A table here is the bare structure list, the bytes that the Linux kernel
+exposes as /sys/firmware/dmi/tables/DMI and that follow the 8-byte header of
+the Windows 'RSMB' table.
+"""
+from __future__ import annotations
+
+import struct
+
+
+class _Strings:
+    def __init__(self):
+        self.items: list[bytes] = []
+
+    def index(self, text: str | bytes | None) -> int:
+        if text is None:
+            return 0
+        data = text.encode("utf-8") if isinstance(text, str) else text
+        self.items.append(data)
+        return len(self.items)
+
+    def section(self) -> bytes:
+        if not self.items:
+            return b"\x00\x00"
+        return b"".join(s + b"\x00" for s in self.items) + b"\x00"
+
+
+def structure(kind: int, handle: int, body: bytes, strings: _Strings) -> bytes:
+    """One structure: header (type, length, handle), formatted area, strings."""
+    return struct.pack("<BBH", kind, 4 + len(body), handle) + body + strings.section()
+
+
+def bios(vendor=None, version=None, date=None) -> bytes:
+    s = _Strings()
+    body = bytes([s.index(vendor), s.index(version)]) + b"\x00\xe0" + bytes([s.index(date)])
+    body += b"\x00" + b"\x00" * 8 + b"\x00\x00" + b"\x01\x0f" + b"\xff\xff"
+    return structure(0, 0x0000, body, s)
+
+
+def system(manufacturer=None, product=None, version=None, serial=None, uuid=b"\x00" * 16,
+           sku=None, family=None) -> bytes:
+    s = _Strings()
+    body = bytes([s.index(manufacturer), s.index(product), s.index(version), s.index(serial)])
+    body += uuid + b"\x06" + bytes([s.index(sku), s.index(family)])
+    return structure(1, 0x0001, body, s)
+
+
+def baseboard(manufacturer=None, product=None, version=None, serial=None, asset_tag=None) -> bytes:
+    s = _Strings()
+    body = bytes([s.index(manufacturer), s.index(product), s.index(version), s.index(serial),
+                  s.index(asset_tag)])
+    body += b"\x09" + bytes([0]) + b"\x03\x00" + b"\x0a" + b"\x00"
+    return structure(2, 0x0002, body, s)
+
+
+def chassis(manufacturer=None, serial=None, asset_tag=None) -> bytes:
+    s = _Strings()
+    body = bytes([s.index(manufacturer), 0x0A, 0, s.index(serial), s.index(asset_tag)])
+    body += b"\x03\x03\x03\x02" + b"\x00" * 4 + b"\x00\x00\x00\x00"
+    return structure(3, 0x0003, body, s)
+
+
+def end_of_table() -> bytes:
+    return struct.pack("<BBH", 127, 4, 0xFEFF) + b"\x00\x00"
+
+
+def table(*structures: bytes, end: bool = True) -> bytes:
+    return b"".join(structures) + (end_of_table() if end else b"")
