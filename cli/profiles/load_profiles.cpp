@@ -1,0 +1,120 @@
+#include "cli/profiles/load_profiles.h"
+
+#include <algorithm>
+#include <set>
+
+#include "cli/profiles/decode_profile.h"
+#include "cli/profiles/profile_files.h"
+#include "nivalto/hal/text.h"
+
+namespace nivalto {
+namespace {
+
+bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+
+bool is_ascii_alphanumeric(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool is_well_formed_mtm(std::string_view mtm) {
+  return mtm.size() == 4 && std::ranges::all_of(mtm, is_ascii_alphanumeric);
+}
+
+std::unexpected<ProfileError> invalid(const MachineProfile& profile, std::string reason) {
+  return std::unexpected<ProfileError>(InvalidProfile{profile.id, std::move(reason)});
+}
+
+std::string read_failure_text(const ReadFailure& failure, const std::string& shown_path) {
+  if (const auto* system = std::get_if<SystemFailure>(&failure)) return system->text;
+  if (const auto* large = std::get_if<FileTooLarge>(&failure)) {
+    return shown_path + " : fichier trop volumineux (" + std::to_string(large->size) +
+           " octets ; au plus " + std::to_string(MAX_PROFILE_BYTES) + ")";
+  }
+  return shown_path + " : n'est pas un fichier ordinaire";
+}
+
+}  // namespace
+
+std::string profile_error_text(const ProfileError& error) {
+  if (const auto* toml = std::get_if<InvalidToml>(&error)) return "TOML invalide : " + toml->text;
+  if (const auto* schema = std::get_if<UnsupportedSchema>(&error)) {
+    return "version de schéma " + std::to_string(schema->version) + " non supportée (attendu " +
+           std::to_string(SUPPORTED_SCHEMA_VERSION) + ")";
+  }
+  const auto& profile = std::get<InvalidProfile>(error);
+  return "profil « " + profile.id + " » : " + profile.reason;
+}
+
+std::expected<void, ProfileError> validate_profile(const MachineProfile& profile) {
+  if (profile.schema_version != SUPPORTED_SCHEMA_VERSION) {
+    return std::unexpected(UnsupportedSchema{profile.schema_version});
+  }
+  if (is_blank(profile.id)) return invalid(profile, "identifiant vide");
+  if (profile.scope == ProfileScope::Family && profile.matches.version_contains.empty()) {
+    return invalid(profile, "profil de famille sans nom commercial");
+  }
+  if (profile.scope == ProfileScope::Model && profile.matches.mtm.empty()) {
+    return invalid(profile, "profil de modèle sans MTM");
+  }
+  for (const std::string& mtm : profile.matches.mtm) {
+    if (!is_well_formed_mtm(mtm)) return invalid(profile, "MTM mal formé : « " + mtm + " »");
+  }
+  std::set<std::string_view> seen;
+  for (const Capability& capability : profile.capabilities) {
+    const std::string& id = capability.id;
+    if (!seen.insert(id).second) return invalid(profile, "capacité dupliquée : " + id);
+    if (std::ranges::all_of(capability.sources, is_blank)) {
+      return invalid(profile, "capacité " + id + " sans source");
+    }
+    if (capability.confidence == Confidence::Validated &&
+        (!capability.validated_on || is_blank(*capability.validated_on))) {
+      return invalid(profile, "capacité " + id + " « validated » sans validated_on");
+    }
+    if (capability.bounds && capability.bounds->min > capability.bounds->max) {
+      return invalid(profile, "bornes inversées pour " + id);
+    }
+  }
+  return {};
+}
+
+std::expected<MachineProfile, ProfileError> read_profile(std::string_view text) {
+  auto profile = decode_profile(text);
+  if (!profile) return std::unexpected(InvalidToml{std::move(profile.error())});
+  if (auto valid = validate_profile(*profile); !valid) return std::unexpected(valid.error());
+  return std::move(*profile);
+}
+
+bool has_profile_extension(std::string_view file_name) {
+  const std::size_t dot = file_name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  return file_name.substr(dot + 1) == "toml";
+}
+
+std::expected<std::vector<MachineProfile>, std::string> load_profiles(
+    const std::filesystem::path& directory) {
+  auto entries = list_directory(directory);
+  if (!entries) return std::unexpected(std::move(entries.error()));
+  std::erase_if(*entries,
+                [](const DirectoryEntry& entry) { return !has_profile_extension(entry.name); });
+  // Byte order of the UTF-8 names; the native path only separates names
+  // that are not valid Unicode and read the same once made readable.
+  std::ranges::sort(*entries, [](const DirectoryEntry& a, const DirectoryEntry& b) {
+    if (a.name != b.name) return a.name < b.name;
+    return a.path.native() < b.path.native();
+  });
+
+  std::vector<MachineProfile> profiles;
+  profiles.reserve(entries->size());
+  for (const DirectoryEntry& entry : *entries) {
+    const std::string shown_path = path_to_utf8(entry.path);
+    auto text = read_file(entry.path, MAX_PROFILE_BYTES);
+    if (!text) return std::unexpected(read_failure_text(text.error(), shown_path));
+    if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
+    auto profile = read_profile(*text);
+    if (!profile) return std::unexpected(shown_path + " : " + profile_error_text(profile.error()));
+    profiles.push_back(std::move(*profile));
+  }
+  return profiles;
+}
+
+}  // namespace nivalto
