@@ -69,8 +69,10 @@ TEST(UniqueHandle, ReleaseAndOutSlot) {
   HANDLE old = new_event();
   UniqueHandle slot(old);
   HANDLE read_end = nullptr;
-  ASSERT_TRUE(CreatePipe(&read_end, slot.out(), nullptr, 0));
+  HANDLE* lent = slot.out();
+  // Checked before anything new is opened: the system reuses handle values.
   EXPECT_FALSE(is_open(old));
+  ASSERT_TRUE(CreatePipe(&read_end, lent, nullptr, 0));
   EXPECT_TRUE(slot.valid());
   CloseHandle(read_end);
 }

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nivalto/hal/hal_error.h"
+#include "nivalto/hal/keyboard_backlight.h"
+
+namespace nivalto {
+
+// What became of one request to the service over its pipe.
+struct PipeExchange {
+  enum class Outcome : std::uint8_t {
+    NotOpened,    // nobody serves the pipe, or it is busy or refused: run the script ourselves
+    Interrupted,  // opened, but the write or the read failed
+    Answered,
+  };
+  Outcome outcome = Outcome::NotOpened;
+  std::string answer;  // the bytes of the single read, when Answered
+
+  friend bool operator==(const PipeExchange&, const PipeExchange&) = default;
+};
+
+// The service's pipe seen from a client: open, one write, one read of at most
+// PIPE_BUFFER_SIZE bytes, close.
+class ServicePipeClient {
+ public:
+  virtual ~ServicePipeClient() = default;
+  [[nodiscard]] virtual PipeExchange exchange(std::string_view request) = 0;
+};
+
+// A written script file. It stays as written, safe from other writers, for as
+// long as this object lives; destroying it deletes the file.
+class HeldScriptFile {
+ public:
+  virtual ~HeldScriptFile() = default;
+};
+
+// Where the script is written. Failures are the platform's description.
+class ScriptFiles {
+ public:
+  virtual ~ScriptFiles() = default;
+  [[nodiscard]] virtual std::expected<std::string, std::string> temporary_directory() = 0;
+  // Removes whatever `path` names, then creates a new file there (never
+  // opening an existing one or following a link) holding `contents`.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<HeldScriptFile>, std::string> create(
+      const std::string& path, std::string_view contents) = 0;
+};
+
+struct ProcessExit {
+  std::uint32_t exit_code = 0;
+  std::string standard_output;
+  std::string standard_error;
+};
+
+struct ProcessFailure {
+  enum class Kind : std::uint8_t {
+    NotStarted,
+    TimedOut,  // ended by us once the time limit passed
+    Lost,      // started, but its end could not be awaited
+  };
+  Kind kind = Kind::NotStarted;
+  std::string description;  // the platform's words, for NotStarted and Lost
+};
+
+// Runs a program with an empty standard input, both output streams captured
+// to their end, and no console window.
+class ProcessRunner {
+ public:
+  virtual ~ProcessRunner() = default;
+  [[nodiscard]] virtual std::expected<ProcessExit, ProcessFailure> run(
+      std::string_view program, const std::vector<std::string>& arguments,
+      std::chrono::milliseconds time_limit) = 0;
+};
+
+// Facts about the running process that name the script file and locate the
+// vendor tools.
+class ProcessFacts {
+ public:
+  virtual ~ProcessFacts() = default;
+  [[nodiscard]] virtual std::uint32_t process_id() = 0;
+  // Absent when it cannot be obtained.
+  [[nodiscard]] virtual std::optional<std::string> executable_path() = 0;
+};
+
+// A hung PowerShell would otherwise hold the single service thread forever.
+inline constexpr std::chrono::milliseconds SCRIPT_TIME_LIMIT{std::chrono::seconds(60)};
+inline constexpr std::string_view POWERSHELL_PROGRAM = "powershell.exe";
+inline constexpr std::string_view FRAMEWORK_DIRECTORY_NAME = "framework";
+
+struct BacklightPlatform {
+  ServicePipeClient& pipe;
+  ScriptFiles& files;
+  ProcessRunner& runner;
+  ProcessFacts& process;
+  std::string_view script;  // the backlight script, written byte for byte
+  std::string_view program = POWERSHELL_PROGRAM;
+  std::chrono::milliseconds time_limit = SCRIPT_TIME_LIMIT;
+};
+
+// The platform of this build: the real pipe, files and processes on Windows;
+// on other systems every attempt ends as Unavailable.
+[[nodiscard]] const BacklightPlatform& platform_backlight();
+
+// The pipe first; the script only when the pipe cannot be opened. Mode
+// "write" sets `level` (taken as given), any other mode reads.
+[[nodiscard]] HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode,
+                                                                 std::uint8_t level,
+                                                                 const BacklightPlatform& platform);
+
+// read_keyboard_backlight and write_keyboard_backlight on a given platform;
+// the write limits the level to MAX_BACKLIGHT_LEVEL.
+[[nodiscard]] HalResult<KeyboardState> read_keyboard_backlight(const BacklightPlatform& platform);
+[[nodiscard]] HalResult<KeyboardState> write_keyboard_backlight(std::uint8_t level,
+                                                                const BacklightPlatform& platform);
+
+// Writes the script to "nivalto-keyboard-{pid}.ps1" in the temporary
+// directory, runs it, deletes it and reads its answer.
+[[nodiscard]] HalResult<KeyboardState> run_backlight_script(std::string_view mode,
+                                                            std::uint8_t level,
+                                                            const BacklightPlatform& platform);
+
+}  // namespace nivalto

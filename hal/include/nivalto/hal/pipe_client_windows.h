@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "nivalto/hal/backlight_access.h"
+#include "nivalto/hal/service_pipe.h"
+
+namespace nivalto {
+
+// The service may itself run the script for up to SCRIPT_TIME_LIMIT before
+// it answers; past that margin it is taken as hung.
+inline constexpr std::chrono::milliseconds PIPE_TIME_LIMIT =
+    SCRIPT_TIME_LIMIT + std::chrono::seconds(10);
+
+// The client side of the service's pipe: CreateFileW on the name, one write,
+// one read of at most PIPE_BUFFER_SIZE bytes, close. The server may identify
+// the caller but never act as it, and a server that stops answering is
+// given up after `time_limit`.
+class WindowsServicePipeClient final : public ServicePipeClient {
+ public:
+  explicit WindowsServicePipeClient(std::wstring pipe_name = std::wstring(PIPE_NAME_WIDE),
+                                    std::chrono::milliseconds time_limit = PIPE_TIME_LIMIT);
+
+  [[nodiscard]] PipeExchange exchange(std::string_view request) override;
+
+ private:
+  std::wstring pipe_name_;
+  std::chrono::milliseconds time_limit_;
+};
+
+}  // namespace nivalto

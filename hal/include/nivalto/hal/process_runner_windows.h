@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+
+#include "nivalto/hal/backlight_access.h"
+
+namespace nivalto {
+
+// Beyond this many bytes a stream is still drained but no longer kept: an
+// answer is one short line, and a runaway program must not exhaust memory.
+inline constexpr std::size_t MAX_CAPTURED_OUTPUT = std::size_t{1} << 20;
+
+// CreateProcessW with CREATE_NO_WINDOW; the program is found by the system's
+// search. Standard input is the NUL device; standard output and standard
+// error are read together on this thread until both end, so that a child
+// filling one stream cannot stall on it while we wait on the other. The
+// child and everything it starts run in a job that is ended when the time
+// limit passes, and whatever the child leaves behind is ended with it.
+class WindowsProcessRunner final : public ProcessRunner {
+ public:
+  [[nodiscard]] std::expected<ProcessExit, ProcessFailure> run(
+      std::string_view program, const std::vector<std::string>& arguments,
+      std::chrono::milliseconds time_limit) override;
+};
+
+}  // namespace nivalto

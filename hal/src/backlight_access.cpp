@@ -1,0 +1,107 @@
+#include "nivalto/hal/backlight_access.h"
+
+#include "nivalto/hal/keyboard_answer.h"
+#include "nivalto/hal/text.h"
+
+namespace nivalto {
+namespace {
+
+std::string pipe_request(std::string_view mode, std::uint8_t level) {
+  if (mode == "write") {
+    return "{\"op\":\"keyboard_write\",\"level\":" + std::to_string(level) + "}\n";
+  }
+  return "{\"op\":\"keyboard_read\"}\n";
+}
+
+bool ends_in_separator(std::string_view path) {
+  return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+std::string joined(std::string_view directory, std::string_view name) {
+  std::string path(directory);
+  if (!path.empty() && !ends_in_separator(path)) path += '\\';
+  path += name;
+  return path;
+}
+
+// The directory holding the executable, joined with "framework"; the empty
+// text (which switches the vendor tools off) when there is no such directory.
+std::string framework_directory(const std::optional<std::string>& executable) {
+  if (!executable) return {};
+  const auto separator = executable->find_last_of("\\/");
+  if (separator == std::string::npos) return {};
+  return executable->substr(0, separator + 1) + std::string(FRAMEWORK_DIRECTORY_NAME);
+}
+
+std::string seconds_text(std::chrono::milliseconds limit) {
+  const auto seconds = (limit.count() + 999) / 1000;
+  return std::to_string(seconds) + " s";
+}
+
+}  // namespace
+
+HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode, std::uint8_t level,
+                                                   const BacklightPlatform& platform) {
+  PipeExchange exchange = platform.pipe.exchange(pipe_request(mode, level));
+  switch (exchange.outcome) {
+    case PipeExchange::Outcome::NotOpened:
+      return run_backlight_script(mode, level, platform);
+    case PipeExchange::Outcome::Interrupted:
+      return std::unexpected(
+          HalError::unavailable("service HAL joignable mais échange interrompu"));
+    case PipeExchange::Outcome::Answered:
+      break;
+  }
+  return parse_keyboard_answer(decode_utf8_lossy(exchange.answer), mode);
+}
+
+HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_t level,
+                                              const BacklightPlatform& platform) {
+  const auto not_created = [](const std::string& why) {
+    return std::unexpected(HalError::unavailable("script de rétroéclairage non créé : " + why));
+  };
+  const auto directory = platform.files.temporary_directory();
+  if (!directory) return not_created(directory.error());
+  const std::string path = joined(
+      *directory, "nivalto-keyboard-" + std::to_string(platform.process.process_id()) + ".ps1");
+
+  auto held = platform.files.create(path, platform.script);
+  if (!held) return not_created(held.error());
+
+  const std::vector<std::string> arguments = {
+      "-NoProfile",
+      "-NonInteractive",
+      "-ExecutionPolicy",
+      "Bypass",
+      "-File",
+      path,
+      "-Mode",
+      std::string(mode),
+      "-Level",
+      std::to_string(level),
+      "-FrameworkDir",
+      framework_directory(platform.process.executable_path())};
+  auto run = platform.runner.run(platform.program, arguments, platform.time_limit);
+  held->reset();  // deletes the script whatever the run's outcome
+
+  if (!run) {
+    switch (run.error().kind) {
+      case ProcessFailure::Kind::NotStarted:
+        return std::unexpected(
+            HalError::unavailable("PowerShell indisponible : " + run.error().description));
+      case ProcessFailure::Kind::TimedOut:
+        return std::unexpected(HalError::unavailable(
+            "commande de rétroéclairage sans réponse après " + seconds_text(platform.time_limit)));
+      case ProcessFailure::Kind::Lost:
+        break;
+    }
+    return std::unexpected(
+        HalError::unavailable("commande de rétroéclairage en échec : " + run.error().description));
+  }
+  if (run->exit_code != 0) {
+    return std::unexpected(HalError::unavailable("commande de rétroéclairage en échec"));
+  }
+  return parse_keyboard_answer(decode_utf8_lossy(run->standard_output), mode);
+}
+
+}  // namespace nivalto

@@ -1,0 +1,136 @@
+#include "nivalto/hal/pipe_client_windows.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "nivalto/hal/unique_handle_windows.h"
+#include "tests/support/argument_echo_windows.h"
+
+namespace nivalto {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::unique_test_name;
+
+std::wstring fresh_pipe_name() { return L"\\\\.\\pipe\\" + unique_test_name(L"nivalto-test"); }
+
+// One server instance like the service's, serving a single client on its own
+// thread with whatever `serve` does once the client is connected.
+class OneShotServer {
+ public:
+  OneShotServer(const std::wstring& name, std::function<void(HANDLE)> serve)
+      : pipe_(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE,
+                               PIPE_BUFFER_SIZE, 0, nullptr)) {
+    EXPECT_TRUE(pipe_.valid());
+    thread_ = std::thread([this, serve = std::move(serve)] {
+      if (ConnectNamedPipe(pipe_.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+        serve(pipe_.get());
+      }
+    });
+  }
+  ~OneShotServer() {
+    thread_.join();
+    DisconnectNamedPipe(pipe_.get());
+  }
+
+  [[nodiscard]] HANDLE pipe() const { return pipe_.get(); }
+
+ private:
+  UniqueHandle pipe_;
+  std::thread thread_;
+};
+
+std::string read_once(HANDLE pipe) {
+  std::string request(PIPE_BUFFER_SIZE, '\0');
+  DWORD got = 0;
+  if (!ReadFile(pipe, request.data(), static_cast<DWORD>(request.size()), &got, nullptr)) return {};
+  request.resize(got);
+  return request;
+}
+
+void write_all(HANDLE pipe, std::string_view bytes) {
+  DWORD written = 0;
+  WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  FlushFileBuffers(pipe);
+}
+
+TEST(WindowsServicePipeClient, SendsTheRequestAndReturnsTheAnswer) {
+  const std::wstring name = fresh_pipe_name();
+  std::string received;
+  {
+    OneShotServer server(name, [&](HANDLE pipe) {
+      received = read_once(pipe);
+      write_all(pipe, "{\"reason\":\"été\"}\n");
+    });
+    WindowsServicePipeClient client(name);
+    EXPECT_EQ(client.exchange("{\"op\":\"keyboard_read\"}\n"),
+              (PipeExchange{PipeExchange::Outcome::Answered, "{\"reason\":\"été\"}\n"}));
+  }
+  EXPECT_EQ(received, "{\"op\":\"keyboard_read\"}\n");
+}
+
+TEST(WindowsServicePipeClient, TakesAtMostOneBufferOfAnswer) {
+  const std::wstring name = fresh_pipe_name();
+  OneShotServer server(name, [](HANDLE pipe) {
+    (void)read_once(pipe);
+    write_all(pipe, std::string(PIPE_BUFFER_SIZE + 100, 'x'));
+  });
+  const PipeExchange exchange = WindowsServicePipeClient(name).exchange("{}\n");
+  EXPECT_EQ(exchange.outcome, PipeExchange::Outcome::Answered);
+  EXPECT_EQ(exchange.answer, std::string(PIPE_BUFFER_SIZE, 'x'));
+}
+
+TEST(WindowsServicePipeClient, NobodyServingMeansNotOpened) {
+  EXPECT_EQ(WindowsServicePipeClient(fresh_pipe_name()).exchange("{}\n").outcome,
+            PipeExchange::Outcome::NotOpened);
+}
+
+TEST(WindowsServicePipeClient, BusyPipeMeansNotOpenedWithoutWaiting) {
+  const std::wstring name = fresh_pipe_name();
+  HANDLE first_client = INVALID_HANDLE_VALUE;
+  OneShotServer server(name, [&](HANDLE pipe) { (void)read_once(pipe); });
+  first_client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+  ASSERT_NE(first_client, INVALID_HANDLE_VALUE);
+
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(WindowsServicePipeClient(name).exchange("{}\n").outcome,
+            PipeExchange::Outcome::NotOpened);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  CloseHandle(first_client);  // lets the server's read end
+}
+
+TEST(WindowsServicePipeClient, ServerClosingWithoutAnswerIsInterrupted) {
+  const std::wstring name = fresh_pipe_name();
+  OneShotServer server(name, [](HANDLE pipe) {
+    (void)read_once(pipe);
+    DisconnectNamedPipe(pipe);
+  });
+  EXPECT_EQ(WindowsServicePipeClient(name).exchange("{}\n").outcome,
+            PipeExchange::Outcome::Interrupted);
+}
+
+TEST(WindowsServicePipeClient, SilentServerIsGivenUpAfterTheTimeLimit) {
+  const std::wstring name = fresh_pipe_name();
+  UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  OneShotServer server(name, [&](HANDLE pipe) {
+    (void)read_once(pipe);
+    WaitForSingleObject(release.get(), 10000);
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(WindowsServicePipeClient(name, 300ms).exchange("{}\n").outcome,
+            PipeExchange::Outcome::Interrupted);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(waited, 250ms);
+  EXPECT_LT(waited, 5s);
+  SetEvent(release.get());
+}
+
+}  // namespace
+}  // namespace nivalto
