@@ -1,5 +1,7 @@
 #include "nivalto/hal/keyboard_answer.h"
 
+#include "nivalto/hal/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -103,6 +105,12 @@ TEST(KeyboardAnswerRecord, AnythingButOneObjectIsUnreadable) {
 
   const std::string comment = unreadable_reason(answer() + " // fin");
   EXPECT_TRUE(comment.ends_with(" at line 1 column 116")) << comment;
+}
+
+TEST(KeyboardAnswerRecord, DescriptionStaysUtf8WhenTheFaultSplitsACharacter) {
+  const std::string reason = unreadable_reason("{\"available\":\xC3\xA9t\xC3\xA9}");
+  EXPECT_TRUE(is_valid_utf8(reason)) << reason;
+  EXPECT_TRUE(reason.ends_with(" at line 1 column 14")) << reason;
 }
 
 TEST(KeyboardAnswerRecord, EmptyTextReportsTheEndOfInput) {
