@@ -1,0 +1,145 @@
+#include "cli/service/bounded_json.h"
+
+#include <optional>
+
+namespace nivalto {
+namespace {
+
+using Json = nlohmann::json;
+using DomBuilder = nlohmann::detail::json_sax_dom_parser<Json>;
+
+struct Fault {
+  std::string description;
+  std::size_t index;  // 0-based byte index within the text; may equal its size (end of input)
+};
+
+// The library's own tree builder, with a depth count in front of it. The
+// library's parser keeps its nesting on the heap, so aborting at the bound is
+// enough to keep both the parse and the destruction of the tree shallow.
+class DepthLimitedBuilder {
+ public:
+  explicit DepthLimitedBuilder(Json& root) : builder_(root, false) {}
+
+  bool null() { return builder_.null(); }
+  bool boolean(bool value) { return builder_.boolean(value); }
+  bool number_integer(Json::number_integer_t value) { return builder_.number_integer(value); }
+  bool number_unsigned(Json::number_unsigned_t value) { return builder_.number_unsigned(value); }
+  bool number_float(Json::number_float_t value, const Json::string_t& text) {
+    return builder_.number_float(value, text);
+  }
+  bool string(Json::string_t& value) { return builder_.string(value); }
+  bool binary(Json::binary_t& value) { return builder_.binary(value); }
+  bool key(Json::string_t& value) { return builder_.key(value); }
+
+  bool start_object(std::size_t size) { return enter() && builder_.start_object(size); }
+  bool end_object() {
+    --depth_;
+    return builder_.end_object();
+  }
+  bool start_array(std::size_t size) { return enter() && builder_.start_array(size); }
+  bool end_array() {
+    --depth_;
+    return builder_.end_array();
+  }
+
+  bool parse_error(std::size_t position, const std::string& last_token,
+                   const nlohmann::detail::exception& error) {
+    parse_fault = Fault{description_of(error.what()), position == 0 ? 0 : position - 1};
+    return builder_.parse_error(position, last_token, error);
+  }
+
+  bool too_deep = false;
+  std::optional<Fault> parse_fault;
+
+ private:
+  bool enter() {
+    if (++depth_ > MAX_JSON_DEPTH) {
+      too_deep = true;
+      return false;
+    }
+    return true;
+  }
+
+  // The library writes "[json.exception.parse_error.N] parse error at line L,
+  // column C: what went wrong"; its position counts bytes, so only the part
+  // after the first ": " is kept and the position is computed here.
+  static std::string description_of(std::string_view what) {
+    const auto lead = what.find("parse error");
+    if (lead == std::string_view::npos) return std::string(what);
+    const auto colon = what.find(": ", lead);
+    if (colon == std::string_view::npos) return std::string(what);
+    return std::string(what.substr(colon + 2));
+  }
+
+  DomBuilder builder_;
+  std::size_t depth_ = 0;
+};
+
+// Where the first bracket beyond the depth bound stands. Only called when the
+// parser stopped there, so everything before it is well-formed JSON and a
+// plain scan that skips strings counts the same depth the parser did.
+std::size_t first_too_deep_bracket(std::string_view text) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > MAX_JSON_DEPTH) return i;
+    } else if (c == ']' || c == '}') {
+      if (depth > 0) --depth;
+    }
+  }
+  return text.size();
+}
+
+std::string position_suffix(std::string_view text, std::size_t index) {
+  if (index > text.size()) index = text.size();
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < index; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n') {
+      ++line;
+      column = 1;
+    } else if ((byte & 0xC0) != 0x80) {
+      // A lead byte or ASCII starts a character; continuation bytes do not.
+      ++column;
+    }
+  }
+  return " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+}  // namespace
+
+std::expected<Json, std::string> parse_bounded_json(std::string_view text) {
+  Json root;
+  DepthLimitedBuilder builder(root);
+  const bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
+  if (parsed) return root;
+  if (builder.too_deep) {
+    return std::unexpected("imbrication de plus de " + std::to_string(MAX_JSON_DEPTH) + " niveaux" +
+                           position_suffix(text, first_too_deep_bracket(text)));
+  }
+  if (builder.parse_fault) {
+    return std::unexpected(builder.parse_fault->description +
+                           position_suffix(text, builder.parse_fault->index));
+  }
+  // The parser stops only through the builder, so this is not reached; the
+  // text still fails rather than passing as a value.
+  return std::unexpected(std::string("valeur JSON incomplète"));
+}
+
+}  // namespace nivalto

@@ -1,0 +1,16 @@
+#include "cli/service/registration.h"
+#include "cli/service/service_manager_windows.h"
+
+namespace nivalto {
+
+CommandResult install_service(Console& console) {
+  Win32ServiceManager manager;
+  return install_service(console, manager);
+}
+
+CommandResult uninstall_service(Console& console) {
+  Win32ServiceManager manager;
+  return uninstall_service(console, manager);
+}
+
+}  // namespace nivalto

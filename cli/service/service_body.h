@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "cli/service/pipe_server.h"
+#include "cli/service/stop_signal.h"
+
+namespace nivalto {
+
+// The three states the service ever reports; no stop-pending, no pause.
+enum class ServiceState : std::uint8_t { StartPending, Running, Stopped };
+
+// The service manager's side of one run: the control handler registration
+// and the status reports.
+class ServiceStatusReporter {
+ public:
+  virtual ~ServiceStatusReporter() = default;
+  // RegisterServiceCtrlHandlerExW; false when no status handle came back.
+  [[nodiscard]] virtual bool register_control_handler() = 0;
+  // SetServiceStatus with the record of `state` (exit code always 0).
+  virtual void report(ServiceState state) = 0;
+};
+
+// The stop and connect events of one run, closed (stop event first) when
+// the object goes.
+class ServiceEvents {
+ public:
+  virtual ~ServiceEvents() = default;
+  [[nodiscard]] virtual EventHandle stop_event() const = 0;
+  [[nodiscard]] virtual EventHandle connect_event() const = 0;
+};
+
+// Creates the kernel objects of one run.
+class PipeServerFactory {
+ public:
+  virtual ~PipeServerFactory() = default;
+  // Two unnamed manual-reset events, non-signalled; null when either fails.
+  [[nodiscard]] virtual std::unique_ptr<ServiceEvents> create_events() = 0;
+  // The single pipe instance; null when CreateNamedPipeW fails (for example
+  // when another process holds the name). The pipe is closed when it goes.
+  [[nodiscard]] virtual std::unique_ptr<ServerPipe> create_pipe(const ServiceEvents& events) = 0;
+};
+
+// The body of service_main: registers the control handler, reports the
+// service running, serves the pipe until stopped and reports it stopped.
+// Every failure of the set-up still ends with the stopped report, except a
+// failed registration, after which nothing can be reported at all.
+void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory, StopSignal& stop,
+                      RequestHandler& handler);
+
+}  // namespace nivalto

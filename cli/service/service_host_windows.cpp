@@ -1,0 +1,121 @@
+// The service host: what the service manager sees of the program when it
+// runs as NivaltoHal. The manager starts `nivalto --service`; the main thread
+// gives itself to the control dispatcher, which starts service_main on a
+// thread of its own and delivers controls (stop) to the handler on the main
+// thread. The body (service_body.cpp) and the pipe loop (pipe_server.cpp) hold
+// the decisions; this file only connects them to the Win32 calls.
+#include "cli/service/service_host.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "cli/service/protocol.h"
+#include "cli/service/server_pipe_windows.h"
+#include "cli/service/service_body.h"
+#include "cli/service/service_name.h"
+#include "nivalto/hal/keyboard_backlight.h"
+
+namespace nivalto {
+namespace {
+
+// Shared by the service thread and the handler: the stop flag and the slot of
+// the stop event. Process-wide because the handler gets no context.
+StopSignal& stop_signal() {
+  static StopSignal signal;
+  return signal;
+}
+
+class Win32EventSetter final : public EventSetter {
+ public:
+  void set(EventHandle event) override { SetEvent(event); }
+};
+
+// Runs on the dispatcher's thread. It must return quickly and never report a
+// status itself: the service thread reports "stopped" once the loop is over.
+DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID) {
+  Win32EventSetter setter;
+  return handle_control(control, stop_signal(), setter);
+}
+
+class Win32StatusReporter final : public ServiceStatusReporter {
+ public:
+  bool register_control_handler() override {
+    const std::wstring name(SERVICE_NAME_WIDE);
+    status_handle_ = RegisterServiceCtrlHandlerExW(name.c_str(), service_control_handler, nullptr);
+    return status_handle_ != nullptr;
+  }
+
+  void report(ServiceState state) override {
+    // All seven fields; no checkpoint or wait hint, since start-pending is
+    // followed at once by running. The exit code is 0 even after a failed
+    // set-up: the service simply has nothing to serve.
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    switch (state) {
+      case ServiceState::StartPending:
+        status.dwCurrentState = SERVICE_START_PENDING;
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+        break;
+      case ServiceState::Running:
+        status.dwCurrentState = SERVICE_RUNNING;
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+        break;
+      case ServiceState::Stopped:
+        status.dwCurrentState = SERVICE_STOPPED;
+        status.dwControlsAccepted = 0;
+        break;
+    }
+    SetServiceStatus(status_handle_, &status);
+  }
+
+ private:
+  // Owned by the manager; never closed.
+  SERVICE_STATUS_HANDLE status_handle_ = nullptr;
+};
+
+class HalKeyboardBacklight final : public KeyboardBacklight {
+ public:
+  HalResult<KeyboardState> read() override { return read_keyboard_backlight(); }
+  HalResult<KeyboardState> write(std::uint8_t level) override {
+    return write_keyboard_backlight(level);
+  }
+};
+
+class ProtocolHandler final : public RequestHandler {
+ public:
+  std::string answer(std::string_view request) override {
+    return handle_request(request, backlight_);
+  }
+
+ private:
+  HalKeyboardBacklight backlight_;
+};
+
+// Started by the dispatcher on its service thread; the arguments (the start
+// parameters) are ignored: the service takes none.
+void WINAPI service_main(DWORD, LPWSTR*) {
+  Win32StatusReporter status;
+  WindowsPipeServerFactory factory;
+  ProtocolHandler handler;
+  run_service_body(status, factory, stop_signal(), handler);
+}
+
+class Win32ServiceDispatcher final : public ServiceDispatcher {
+ public:
+  std::expected<void, std::uint32_t> run() override {
+    std::wstring name(SERVICE_NAME_WIDE);
+    const SERVICE_TABLE_ENTRYW table[] = {{name.data(), service_main}, {nullptr, nullptr}};
+    if (StartServiceCtrlDispatcherW(table)) return {};
+    return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+  }
+};
+
+}  // namespace
+
+int run_service_dispatcher(Console& console) {
+  Win32ServiceDispatcher dispatcher;
+  return run_service_dispatcher(console, dispatcher);
+}
+
+}  // namespace nivalto

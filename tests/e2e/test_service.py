@@ -1,0 +1,336 @@
+"""The Windows service under Wine: registration, start, the pipe protocol,
+the single pipe instance, stop and removal; and the Linux build's refusal.
+
+The service runs nivalto.exe from a directory whose name holds a blank,
+with a stand-in powershell.exe beside it (tests/e2e/tools/fake_powershell.cpp):
+the program search looks in the application's own directory first, so the
+service's backlight requests reach the stand-in, which answers as its
+scenario.txt says and logs each call to calls.log. The methods run in name
+order, each building on the state the previous one left.
+
+Wine ends its service manager, and the services with it, whenever no
+ordinary program of the prefix is left running, and starts it afresh (with
+every automatic service) for the next program. A held service_probe keeps
+one manager alive for the whole class, as on a running Windows machine.
+"""
+import json
+import shutil
+import subprocess
+import time
+import unittest
+from pathlib import Path
+
+import harness
+
+TOOLS = Path(__file__).resolve().parent / "tools"
+SERVICE = "NivaltoHal"
+
+# Service manager states, as tools/service_probe.cpp prints them.
+STOPPED, RUNNING = 1, 4
+
+STATE_LEVEL = ('{"available":true,"known":true,"level":{level},"max_level":2,'
+               '"source":"hid","applied":true}')
+
+
+def success(level: int, known: bool = True, max_level: int = 2, source: str = "hid") -> bytes:
+    return ('{"applied":true,"available":true,"known":%s,"level":%d,"max_level":%d,'
+            '"reason":"","source":"%s"}\n' % ("true" if known else "false", level, max_level,
+                                               source)).encode("utf-8")
+
+
+def error(reason: str) -> bytes:
+    body = json.dumps(reason, ensure_ascii=False)
+    return ('{"applied":false,"available":false,"known":false,"level":0,"max_level":0,'
+            '"reason":%s,"source":""}\n' % body).encode("utf-8")
+
+
+END_OF_INPUT = ("requête illisible : syntax error while parsing value - unexpected end of input; "
+                "expected '[', '{', or a literal at line 1 column 1")
+
+
+@unittest.skipUnless(harness.WINDOWS_EXE.exists(), "build/windows/nivalto.exe is not built")
+@unittest.skipUnless(Path(harness.WINE).exists(), "Wine is not installed")
+class WindowsService(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.client = harness.build_windows_tool(TOOLS / "pipe_client.cpp", "pipe_client.exe")
+        cls.probe_exe = harness.build_windows_tool(TOOLS / "service_probe.cpp",
+                                                   "service_probe.exe")
+        stand_in = harness.build_windows_tool(TOOLS / "fake_powershell.cpp",
+                                              "fake_powershell.exe")
+        cls.app = harness.E2E_BUILD / "service app"
+        shutil.rmtree(cls.app, ignore_errors=True)
+        cls.app.mkdir(parents=True)
+        shutil.copy(harness.WINDOWS_EXE, cls.app / "nivalto.exe")
+        shutil.copy(stand_in, cls.app / "powershell.exe")
+        cls.exe = cls.app / "nivalto.exe"
+        cls.request_number = 0
+        cls._restart_session()
+        cls.keeper = subprocess.Popen([harness.WINE, str(cls.probe_exe), "hold"],
+                                      env=harness.wine_env(), stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        assert cls.keeper.stdout.readline().strip() == b"holding"
+        managers = cls._wait_for(lambda p: p["managers"] == 1, timeout=30)["managers"]
+        assert managers == 1, f"{managers} service managers run in the prefix"
+        # A registration left by an interrupted run would change the first answers.
+        cls._remove_service()
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            cls._remove_service()
+        finally:
+            cls.keeper.stdin.close()
+            cls.keeper.wait(timeout=30)
+
+    @classmethod
+    def _restart_session(cls):
+        """Starts the prefix's session afresh. An explicit `wineboot --init`
+        on a prefix whose session is already up starts a second service
+        manager beside the first; each program then talks to either of them
+        and sees a different set of services. A session whose first program
+        is an ordinary one has exactly one."""
+        env = harness.wine_env()
+        subprocess.run([harness.WINESERVER, "-k"], env=env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([harness.WINESERVER, "-w"], env=env, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.Popen([harness.WINESERVER, "-p"], env=env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL).wait(timeout=30)
+
+    @classmethod
+    def _remove_service(cls):
+        # The registration goes only once the process is gone: a service
+        # deleted while it runs is merely marked for deletion, and would
+        # take a new registration of the same name with it when it ends.
+        harness.run_wine(["stop", SERVICE], exe="net", timeout=60)
+        cls._wait_for(lambda p: p["processes"] == 0, timeout=20)
+        harness.run_wine(["service", "uninstall"], exe=cls.exe, timeout=60)
+        cls._wait_for(lambda p: p["state"] == 0, timeout=20)
+
+    # -- helpers -----------------------------------------------------------
+
+    @classmethod
+    def probe(cls) -> dict:
+        r = harness.run_wine([], exe=cls.probe_exe)
+        return {k: int(v) for k, v in (f.split("=") for f in r.out_text.split())}
+
+    @classmethod
+    def _wait_for(cls, condition, timeout: float) -> dict:
+        deadline = time.time() + timeout
+        while True:
+            p = cls.probe()
+            if condition(p) or time.time() > deadline:
+                return p
+            time.sleep(0.2)
+
+    def nivalto(self, *args) -> harness.Result:
+        return harness.run_wine(list(args), exe=self.exe)
+
+    def scenario(self, stdout: str | None = STATE_LEVEL, exit_code: int = 0, sleep_ms: int = 0):
+        lines = [f"exit={exit_code}", f"sleep_ms={sleep_ms}"]
+        if stdout is not None:
+            lines.append(f"stdout={stdout}")
+        (self.app / "scenario.txt").write_text("\n".join(lines) + "\n", encoding="utf-8")
+
+    def calls(self) -> list[str]:
+        log = self.app / "calls.log"
+        return log.read_text(encoding="utf-8").splitlines() if log.exists() else []
+
+    def request_file(self, request: bytes) -> str:
+        type(self).request_number += 1
+        path = self.app / f"request-{self.request_number}.bin"
+        path.write_bytes(request)
+        return harness.windows_path(path)
+
+    def send(self, request: bytes, *options) -> harness.Result:
+        return harness.run_wine(["send", self.request_file(request), *options], exe=self.client)
+
+    def start_client(self, *args) -> subprocess.Popen:
+        return subprocess.Popen([harness.WINE, str(self.client), *args], env=harness.wine_env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def check_answer(self, request: bytes, answer: bytes):
+        r = self.send(request)
+        self.assertEqual(r.status, 0, r.err)
+        self.assertEqual(r.out, answer)
+
+    # -- the life of the service -------------------------------------------
+
+    def test_1_install_twice(self):
+        first = self.nivalto("service", "install")
+        self.assertEqual((first.status, first.err), (0, b""))
+        self.assertEqual(first.out_text, f"service {SERVICE} installé et démarré au prochain reboot\n"
+                                         f"démarrez-le avec : sc start {SERVICE}\n")
+        again = self.nivalto("service", "install")
+        self.assertEqual((again.status, again.err), (0, b""))
+        self.assertEqual(again.out_text, f"le service {SERVICE} est déjà installé\n")
+        # Installing does not start it.
+        self.assertEqual(self.probe()["state"], STOPPED)
+
+    def test_2_start(self):
+        r = harness.run_wine(["start", SERVICE], exe="net")
+        self.assertEqual(r.status, 0, r.out + r.err)
+        p = self._wait_for(lambda p: p["state"] == RUNNING, timeout=10)
+        self.assertEqual((p["state"], p["processes"]), (RUNNING, 1))
+
+    def test_3_requests_are_answered_byte_for_byte(self):
+        self.scenario()
+        cases = [
+            (b'{"op":"keyboard_read"}\n', success(0)),
+            (b'  {"op":"keyboard_write","level":1}  ', success(1)),
+            (b'{"op":"keyboard_write","level":7}\n', success(2)),
+            (b'{"op":"keyboard_read"}\xff', error("requête non UTF-8")),
+            (b"\n", error(END_OF_INPUT)),
+            (b'{"op":"keyboard_read"}{"op":"keyboard_read"}',
+             error("requête illisible : syntax error while parsing value - unexpected '{'; "
+                   "expected end of input at line 1 column 23")),
+            (b'[{"op":"keyboard_read"}]', error("opération inconnue : ")),
+            (b'{"op":"KEYBOARD_READ"}', error("opération inconnue : KEYBOARD_READ")),
+            (b'{"op":"keyboard_write","level":-1}', error("niveau manquant")),
+            (b'{"op":"keyboard_write","level":1.5}', error("niveau manquant")),
+            (b'{"op":"keyboard_write","level":"1"}', error("niveau manquant")),
+            (b"[" * 200, error("requête illisible : imbrication de plus de 128 niveaux "
+                               "at line 1 column 129")),
+        ]
+        before = len(self.calls())
+        for request, answer in cases:
+            with self.subTest(request=request[:60]):
+                self.check_answer(request, answer)
+        # Only the three valid operations ran the script, the 7 limited to 2.
+        self.assertEqual([c.split(" framework=")[0] for c in self.calls()[before:]],
+                         ["mode=read level=0", "mode=write level=1", "mode=write level=2"])
+        self.assertIn(r"\service app\framework script=present", self.calls()[-1])
+
+    def test_3_only_the_first_4096_bytes_are_read(self):
+        # A read request padded to 4096 bytes, then a write: the server's one
+        # read stops before the write, which is never looked at.
+        self.scenario()
+        head = b'{"op":"keyboard_read"}'
+        request = head + b" " * (4096 - len(head)) + b'{"op":"keyboard_write","level":1}'
+        request += b" " * (5000 - len(request))
+        before = len(self.calls())
+        self.check_answer(request, success(0))
+        self.assertEqual([c.split(" framework=")[0] for c in self.calls()[before:]],
+                         ["mode=read level=0"])
+
+    def test_3_stand_in_failures_become_error_answers(self):
+        read = b'{"op":"keyboard_read"}\n'
+        write = b'{"op":"keyboard_write","level":2}\n'
+        unavailable = ('{"available":false,"known":false,"level":0,"max_level":0,'
+                       '"source":"hid","applied":false}')
+        not_applied = ('{"available":true,"known":false,"level":2,"max_level":2,'
+                       '"source":"hid","applied":false,"reason":""}')
+        cases = [
+            (dict(stdout=unavailable), read,
+             error("ressource non disponible : aucune interface de rétroéclairage clavier "
+                   "détectée")),
+            (dict(stdout=not_applied), write,
+             error("ressource non disponible : la commande de rétroéclairage n'a pas été "
+                   "appliquée")),
+            (dict(exit_code=1), read,
+             error("ressource non disponible : commande de rétroéclairage en échec")),
+            (dict(stdout=STATE_LEVEL.replace('"hid"', '"clavier"')), read,
+             error("données invalides : source de rétroéclairage inconnue : clavier")),
+        ]
+        for scenario, request, answer in cases:
+            with self.subTest(scenario=scenario):
+                self.scenario(**scenario)
+                self.check_answer(request, answer)
+
+        # The parser's own words are the backlight reader's; the frame is ours.
+        self.scenario(stdout="pas du json")
+        r = self.send(read)
+        self.assertEqual(r.status, 0, r.err)
+        self.assertTrue(r.out.endswith(b'","source":""}\n'), r.out)
+        answer = json.loads(r.out)
+        self.assertEqual(list(answer), ["applied", "available", "known", "level", "max_level",
+                                        "reason", "source"])
+        self.assertRegex(answer["reason"], r"^données invalides : réponse de rétroéclairage "
+                                           r"illisible : .+ at line 1 column \d+$")
+
+    def test_4_clients_that_send_nothing_do_not_block_the_service(self):
+        self.scenario()
+        closer = harness.run_wine(["hold", "0"], exe=self.client)
+        self.assertEqual(closer.status, 0, closer.err)
+        self.check_answer(b'{"op":"keyboard_read"}\n', success(0))
+
+        silent = self.start_client("hold", "9000")
+        try:
+            self.assertEqual(silent.stdout.readline(), b"connected\n")
+            started = time.time()
+            self.check_answer(b'{"op":"keyboard_read"}\n', success(0))
+            # The silent client is dropped after 5 seconds, not 9.
+            self.assertLess(time.time() - started, 8.5)
+        finally:
+            silent.wait(timeout=30)
+
+    def test_5_many_requests_leave_no_trace(self):
+        self.scenario()
+        files = [self.request_file(r) for r in (
+            b'{"op":"keyboard_read"}\n', b'{"op":"nothing"}', b'\xff\xfe', b"[" * 300,
+            b'{"op":"keyboard_write","level":9}')]
+        warm = harness.run_wine(["repeat", "50", *files], exe=self.client, timeout=120)
+        self.assertEqual(warm.out, b"answered=50 distinct=5\n")
+        before = self.probe()
+        r = harness.run_wine(["repeat", "500", *files], exe=self.client, timeout=300)
+        after = self.probe()
+        self.assertEqual(r.out, b"answered=500 distinct=5\n")
+        self.assertEqual(after["processes"], 1)
+        # A handle or a request buffer kept per request would show as 200 or
+        # more handles, or 2 MB; the margins allow for the runtime's own noise.
+        self.assertLessEqual(after["handles"], before["handles"] + 3, (before, after))
+        self.assertLess(after["commit"], before["commit"] + 512 * 1024, (before, after))
+
+    def test_6_second_client_is_busy_and_stop_waits_for_the_request(self):
+        self.scenario(sleep_ms=4000)
+        before = len(self.calls())
+        first = self.start_client("send", self.request_file(b'{"op":"keyboard_read"}\n'))
+        try:
+            deadline = time.time() + 20
+            while len(self.calls()) == before and time.time() < deadline:
+                time.sleep(0.1)
+            self.assertEqual(len(self.calls()), before + 1, "the request never reached the script")
+
+            second = self.send(b'{"op":"keyboard_read"}\n', "--no-wait")
+            self.assertEqual((second.status, second.err, second.out), (3, b"busy\n", b""))
+
+            stop = harness.run_wine(["stop", SERVICE], exe="net")
+            self.assertEqual(stop.status, 0, stop.out + stop.err)
+            out, err = first.communicate(timeout=30)
+            self.assertEqual((first.returncode, out), (0, success(0)), err)
+        finally:
+            if first.poll() is None:
+                first.kill()
+        p = self._wait_for(lambda p: p["state"] == STOPPED and p["processes"] == 0, timeout=15)
+        self.assertEqual((p["state"], p["processes"]), (STOPPED, 0))
+        self.assertEqual(len(self.calls()), before + 1)
+
+    def test_7_uninstall_twice(self):
+        first = self.nivalto("service", "uninstall")
+        self.assertEqual((first.status, first.err), (0, b""))
+        self.assertEqual(first.out_text, f"service {SERVICE} désinstallé\n")
+        again = self.nivalto("service", "uninstall")
+        self.assertEqual((again.status, again.err), (0, b""))
+        self.assertEqual(again.out_text, f"le service {SERVICE} n'est pas installé\n")
+
+    def test_8_service_role_from_a_console_is_refused(self):
+        r = self.nivalto("--service")
+        self.assertEqual((r.status, r.out), (1, b""))
+        self.assertEqual(r.err_text,
+                         "erreur : démarrage par le Gestionnaire de services refusé (code 1063)\n")
+
+
+@unittest.skipUnless(harness.NATIVE.exists(), "build/native/nivalto is not built")
+class LinuxBuild(unittest.TestCase):
+    def test_service_commands_need_windows(self):
+        for args in (["service", "install"], ["service", "uninstall"], ["--service"]):
+            with self.subTest(args=args):
+                r = harness.run_native(args)
+                self.assertEqual((r.status, r.out), (1, b""))
+                self.assertEqual(r.err_text,
+                                 "erreur : le service NivaltoHal n'existe que sous Windows\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
