@@ -342,6 +342,9 @@ class Scanner {
         advance();
         skip_container_space();
         if (next_ < text_.size()) value_start(frame.depth + segments, frames);
+      } else if (c == '}') {
+        // The parser takes for granted that an array element starts here.
+        refuse(position_, "expected a value or `]`");
       } else {
         value_start(frame.depth + 1, frames);
       }
