@@ -215,7 +215,7 @@ Decoded<void> decode_table(const toml::table& table, const Fields<N>& fields,
     const auto index = fields.index_of(key->str());
     if (!index) {
       return std::unexpected(Fault{position_of(key->source().begin),
-                                   "unknown field `" + std::string(key->str()) + "`, expected " +
+                                   "unknown field `" + escaped(key->str(), false) + "`, expected " +
                                        expected_names(fields.names)});
     }
     if (auto decoded = decode_field(*index, *node); !decoded) return decoded;
@@ -272,8 +272,8 @@ Decoded<Enum> decode_spelling(const toml::node& node,
   if (text == nullptr) return invalid_type(node, expected_names(spellings));
   const auto it = std::ranges::find(spellings, std::string_view(text->get()));
   if (it == spellings.end()) {
-    return fault_at(node,
-                    "unknown variant `" + text->get() + "`, expected " + expected_names(spellings));
+    return fault_at(node, "unknown variant `" + escaped(text->get(), false) + "`, expected " +
+                              expected_names(spellings));
   }
   return static_cast<Enum>(it - spellings.begin());
 }

@@ -290,9 +290,14 @@ TEST(DecodeProfile, ValuesOfTheWrongType) {
             "ligne 9, colonne 11 : invalid type: string \"manuel\", expected a sequence");
 }
 
-TEST(DecodeProfile, FoundStringsStayOnOneLine) {
+TEST(DecodeProfile, MessagesStayOnOneLine) {
   EXPECT_EQ(error_of(R"(schema_version = "a\"b\\c\nd\u0007")"),
             R"(ligne 1, colonne 18 : invalid type: string "a\"b\\c\nd\u{7}", expected u32)");
+  EXPECT_EQ(error_of(R"("a\nb" = 1)"),
+            "ligne 1, colonne 1 : unknown field `a\\nb`, expected one of `schema_version`, `id`, "
+            "`display_name`, `scope`, `matches`, `capabilities`");
+  EXPECT_EQ(error_of(R"(scope = "\u001b[31m")"),
+            "ligne 1, colonne 9 : unknown variant `\\u{1b}[31m`, expected `model` or `family`");
 }
 
 // The parser keeps a table's keys sorted by name; faults follow the document.
@@ -332,6 +337,10 @@ TEST(DecodeProfile, SyntaxErrorsShareTheFraming) {
   EXPECT_TRUE(error_of("a = 1\na = 2\n").starts_with("ligne 2, colonne "))
       << error_of("a = 1\na = 2\n");
   EXPECT_TRUE(error_of("\xff").starts_with("ligne 1, colonne 1 : ")) << error_of("\xff");
+  // The parser quotes the character it stopped at, line breaks included.
+  EXPECT_EQ(error_of("a = 0x\n"),
+            "ligne 1, colonne 7 : Error while parsing hexadecimal integer: expected digit, saw "
+            "'\\n'");
 }
 
 TEST(DecodeProfile, BoundsHostileInput) {
