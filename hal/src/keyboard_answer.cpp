@@ -163,9 +163,9 @@ class AnswerReader {
 
   bool parse_error(std::size_t position, const std::string&,
                    const nlohmann::detail::exception& error) {
-    // The library counts the bytes it has read, the offending one included.
-    // The library quotes the bytes it last read, which can stop inside a
-    // character; the description must stay UTF-8 for the answers it ends up in.
+    // `position` counts the bytes read, the offending one included. The
+    // description quotes the last bytes read, which can stop inside a
+    // character; it must stay UTF-8 for the answers it ends up in.
     fault_ =
         Fault{decode_utf8_lossy(description_of(error.what())), position == 0 ? 0 : position - 1};
     return false;

@@ -8,6 +8,7 @@
 #include "nivalto/hal/pipe_client_windows.h"
 #include "nivalto/hal/process_runner_windows.h"
 #include "nivalto/hal/script_files_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 #include "tests/support/argument_echo_windows.h"
 
 namespace nivalto {
@@ -24,9 +25,13 @@ TEST(WindowsProcessFacts, NameThisProcessAndItsExecutable) {
   EXPECT_TRUE(path->ends_with("\\unit_tests.exe")) << *path;
 }
 
-TEST(WindowsBacklightPlatform, ProductRunsTheEmbeddedScriptWithPowerShellWithinAMinute) {
+TEST(WindowsBacklightPlatform, ProductRunsTheEmbeddedScriptWithTheSystemPowerShellWithinAMinute) {
   const BacklightPlatform& platform = platform_backlight();
-  EXPECT_EQ(platform.program, "powershell.exe");
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(platform.program, win32::to_utf8(std::wstring(system, length)) +
+                                  "\\WindowsPowerShell\\v1.0\\powershell.exe");
   EXPECT_EQ(platform.script, backlight_script_text());
   EXPECT_EQ(platform.time_limit, std::chrono::seconds(60));
 }
