@@ -29,26 +29,18 @@ std::optional<std::string> WindowsProcessFacts::executable_path() {
   return std::nullopt;
 }
 
-std::string system_powershell_path() {
-  std::wstring directory(MAX_PATH, L'\0');
-  const UINT length = GetSystemDirectoryW(directory.data(), static_cast<UINT>(directory.size()));
-  if (length == 0 || length >= directory.size()) return std::string(POWERSHELL_PROGRAM);
-  directory.resize(length);
-  return win32::to_utf8(directory) + "\\WindowsPowerShell\\v1.0\\" +
-         std::string(POWERSHELL_PROGRAM);
-}
-
 const BacklightPlatform& platform_backlight() {
   static WindowsServicePipeClient pipe;
   static WindowsScriptFiles files;
   static WindowsProcessRunner runner;
   static WindowsProcessFacts process;
-  // Found by the program search, "powershell.exe" would be taken from the
-  // first folder of PATH that has one, and the service runs it as
-  // LocalSystem: the system's own copy is named instead.
-  static const std::string program = system_powershell_path();
-  static const BacklightPlatform platform{pipe,   files, runner, process, backlight_script_text(),
-                                          program};
+  // "powershell.exe" without a folder: CreateProcessW looks in the
+  // executable's own folder, then the current one (System32 for a service),
+  // then the system folders, and only after those in PATH. The executable's
+  // folder is where the administrator installed the service, so nothing an
+  // ordinary user controls comes before the system's own copy.
+  static const BacklightPlatform platform{pipe, files, runner, process, backlight_script_text(),
+                                          POWERSHELL_PROGRAM};
   return platform;
 }
 

@@ -138,8 +138,8 @@ TEST(DispatchService, SubActions) {
     FakeCommands commands;
     const auto r = run(commands, {"service"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err,
-              "erreur : sous-action manquante pour service : install ou uninstall\n\n" + USAGE_LINE);
+    EXPECT_EQ(r.err, "erreur : sous-action manquante pour service : install ou uninstall\n\n" +
+                         USAGE_LINE);
   }
   {
     FakeCommands commands;
@@ -177,8 +177,7 @@ TEST(DispatchService, ServiceFlagReturnsTheDispatcherStatus) {
 
 TEST(DispatchCommands, OptionsReachTheCommand) {
   FakeCommands commands;
-  const auto r =
-      run(commands, {"detect", "--profiles", "a", "--out", "", "--profiles", "b"});
+  const auto r = run(commands, {"detect", "--profiles", "a", "--out", "", "--profiles", "b"});
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(commands.calls.size(), 1u);
   EXPECT_EQ(commands.calls[0], (Call{"detect", "b", std::string("")}));

@@ -11,7 +11,4 @@ class WindowsProcessFacts final : public ProcessFacts {
   [[nodiscard]] std::optional<std::string> executable_path() override;
 };
 
-// The system's own PowerShell: {system folder}\WindowsPowerShell\v1.0\powershell.exe.
-[[nodiscard]] std::string system_powershell_path();
-
 }  // namespace nivalto
