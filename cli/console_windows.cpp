@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "cli/console.h"
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 
 namespace nivalto {
 namespace {
@@ -15,7 +15,7 @@ void write_stream(DWORD which, std::string_view utf8) {
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
     // A real console shows UTF-16 correctly whatever its code page.
-    const std::wstring wide = utf8_to_wide(utf8);
+    const std::wstring wide = win32::to_wide(utf8);
     const wchar_t* data = wide.data();
     std::size_t left = wide.size();
     while (left > 0) {

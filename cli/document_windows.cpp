@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "cli/document.h"
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 
 namespace nivalto {
 
 std::expected<void, std::string> write_whole_file(const std::string& path, std::string_view bytes) {
-  const auto failure = [](DWORD error) { return std::unexpected(win32_error_text(error)); };
-  const HANDLE file = CreateFileW(utf8_to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+  const auto failure = [](DWORD error) { return std::unexpected(win32::error_text(error)); };
+  const HANDLE file = CreateFileW(win32::to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return failure(GetLastError());
   while (!bytes.empty()) {

@@ -7,7 +7,7 @@
 
 #include "cli/console.h"
 #include "cli/dispatch.h"
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 
 // The arguments come from the wide command line, so that any character the
 // user typed arrives intact whatever the ANSI code page.
@@ -16,7 +16,7 @@ int main() {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide != nullptr) {
-    for (int i = 1; i < count; ++i) arguments.push_back(nivalto::wide_to_utf8(wide[i]));
+    for (int i = 1; i < count; ++i) arguments.push_back(nivalto::win32::to_utf8(wide[i]));
     LocalFree(wide);
   }
   return nivalto::dispatch(arguments, nivalto::product_commands(), nivalto::process_console());

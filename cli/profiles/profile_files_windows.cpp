@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "cli/profiles/profile_files.h"
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 
 namespace nivalto {
 namespace {
 
-std::string last_error_text() { return win32_error_text(GetLastError()); }
+std::string last_error_text() { return win32::error_text(GetLastError()); }
 
 class FindHandle {
  public:
@@ -43,7 +43,7 @@ class FileHandle {
 std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
     const std::filesystem::path& directory) {
   // An empty pattern prefix would list the current drive's root instead.
-  if (directory.empty()) return std::unexpected(win32_error_text(ERROR_PATH_NOT_FOUND));
+  if (directory.empty()) return std::unexpected(win32::error_text(ERROR_PATH_NOT_FOUND));
   std::wstring pattern = directory.native();
   if (pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':') {
     pattern += L'\\';
@@ -62,7 +62,7 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
   for (;;) {
     const std::wstring_view name = found.cFileName;
     if (name != L"." && name != L"..") {
-      entries.push_back({wide_to_utf8(name), directory / std::wstring(name)});
+      entries.push_back({win32::to_utf8(name), directory / std::wstring(name)});
     }
     if (!FindNextFileW(find.get(), &found)) {
       // A listing cut short would load a subset of the profiles as if it
@@ -110,9 +110,11 @@ std::expected<std::string, ReadFailure> read_file(const std::filesystem::path& f
 }
 
 std::filesystem::path path_from_utf8(std::string_view utf8) {
-  return std::filesystem::path(utf8_to_wide(utf8));
+  return std::filesystem::path(win32::to_wide(utf8));
 }
 
-std::string path_to_utf8(const std::filesystem::path& path) { return wide_to_utf8(path.native()); }
+std::string path_to_utf8(const std::filesystem::path& path) {
+  return win32::to_utf8(path.native());
+}
 
 }  // namespace nivalto

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 
 namespace nivalto {
 namespace {
@@ -34,10 +34,10 @@ std::expected<std::string, std::string> Win32ServiceManager::executable_path() {
   for (;;) {
     const DWORD length =
         GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::unexpected(win32_error_text(GetLastError()));
-    if (length < buffer.size()) return wide_to_utf8(std::wstring_view(buffer.data(), length));
+    if (length == 0) return std::unexpected(win32::error_text(GetLastError()));
+    if (length < buffer.size()) return win32::to_utf8(std::wstring_view(buffer.data(), length));
     if (buffer.size() >= MAX_WIDE_PATH) {
-      return std::unexpected(win32_error_text(ERROR_INSUFFICIENT_BUFFER));
+      return std::unexpected(win32::error_text(ERROR_INSUFFICIENT_BUFFER));
     }
     buffer.resize(buffer.size() * 2);
   }
@@ -45,9 +45,9 @@ std::expected<std::string, std::string> Win32ServiceManager::executable_path() {
 
 std::expected<ScHandleValue, Win32Code> Win32ServiceManager::create_service(
     ScHandleValue manager, const ServiceRegistration& registration) {
-  const std::wstring name = utf8_to_wide(registration.name);
-  const std::wstring display_name = utf8_to_wide(registration.display_name);
-  const std::wstring command_line = utf8_to_wide(registration.command_line);
+  const std::wstring name = win32::to_wide(registration.name);
+  const std::wstring display_name = win32::to_wide(registration.display_name);
+  const std::wstring command_line = win32::to_wide(registration.command_line);
   const SC_HANDLE service =
       CreateServiceW(sc(manager), name.c_str(), display_name.c_str(), registration.desired_access,
                      registration.service_type, registration.start_type, registration.error_control,
@@ -59,7 +59,7 @@ std::expected<ScHandleValue, Win32Code> Win32ServiceManager::create_service(
 std::expected<ScHandleValue, Win32Code> Win32ServiceManager::open_service(ScHandleValue manager,
                                                                           std::string_view name,
                                                                           std::uint32_t access) {
-  const std::wstring wide = utf8_to_wide(name);
+  const std::wstring wide = win32::to_wide(name);
   const SC_HANDLE service = OpenServiceW(sc(manager), wide.c_str(), access);
   if (service == nullptr) return last_error();
   return service;

@@ -66,8 +66,18 @@ def wine_env() -> dict:
     env.pop("DISPLAY", None)
     if not _wine_ready:
         E2E_BUILD.mkdir(parents=True, exist_ok=True)
-        subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        # A session left by an earlier run is ended first. `wineboot --init`
+        # runs only for a new prefix and before anything else: on a session
+        # already up it would start a second service manager beside the first.
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        if not (Path(env["WINEPREFIX"]) / "system.reg").exists():
+            subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+            subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
         # Keep one wineserver alive for the whole suite: each run then starts in
         # tens of milliseconds instead of seconds.
         subprocess.Popen([WINESERVER, "-p"], env=env,

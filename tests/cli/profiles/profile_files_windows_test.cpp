@@ -6,7 +6,7 @@
 
 #include "cli/profiles/load_profiles.h"
 #include "cli/profiles/profile_files.h"
-#include "cli/wide_text_windows.h"
+#include "nivalto/hal/win32_text_windows.h"
 #include "tests/cli/profiles/temp_directory.h"
 
 namespace nivalto {
@@ -15,7 +15,7 @@ namespace {
 using testing::TempDirectory;
 
 TEST(ProfileFilesWindows, EmptyPathIsNotTheDriveRoot) {
-  EXPECT_EQ(list_directory("").error(), win32_error_text(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(list_directory("").error(), win32::error_text(ERROR_PATH_NOT_FOUND));
 }
 
 TEST(ProfileFilesWindows, NamesComeAsUtf8AndPathsJoinWithBackslash) {
@@ -34,11 +34,11 @@ TEST(ProfileFilesWindows, NamesComeAsUtf8AndPathsJoinWithBackslash) {
 TEST(ProfileFilesWindows, SystemTexts) {
   TempDirectory directory;
   EXPECT_EQ(list_directory(directory.path() / "absent").error(),
-            win32_error_text(ERROR_PATH_NOT_FOUND));
+            win32::error_text(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(std::get<SystemFailure>(read_file(directory.path() / "absent", 9).error()).text,
-            win32_error_text(ERROR_FILE_NOT_FOUND));
+            win32::error_text(ERROR_FILE_NOT_FOUND));
   std::filesystem::create_directory(directory.path() / "d.toml");
-  EXPECT_EQ(load_profiles(directory.path()).error(), win32_error_text(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(load_profiles(directory.path()).error(), win32::error_text(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace
