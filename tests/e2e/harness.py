@@ -53,6 +53,7 @@ class Result:
 
 
 _wine_ready = False
+_keeper: subprocess.Popen | None = None
 
 
 def wine_env() -> dict:
@@ -82,11 +83,27 @@ def wine_env() -> dict:
         # tens of milliseconds instead of seconds.
         subprocess.Popen([WINESERVER, "-p"], env=env,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=30)
+        # The first program of a session starts Wine's own background
+        # processes (service manager, device manager), which inherit its
+        # standard streams, and Wine ends them again once no ordinary program
+        # runs. A program kept waiting on its input for the whole suite owns
+        # that session, so no test run ever hangs on a stream held open by them.
+        global _keeper
+        _keeper = subprocess.Popen([WINE, "cmd"], env=env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=180)
         _wine_ready = True
     return env
 
 
 def stop_wine() -> None:
+    if _keeper is not None:
+        _keeper.stdin.close()
+        try:
+            _keeper.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            _keeper.kill()
     if _wine_ready:
         subprocess.run([WINESERVER, "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
