@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "nivalto/hal/text.h"
+
 namespace nivalto {
 namespace {
 
@@ -105,23 +107,6 @@ std::size_t first_too_deep_bracket(std::string_view text) {
   return text.size();
 }
 
-std::string position_suffix(std::string_view text, std::size_t index) {
-  if (index > text.size()) index = text.size();
-  std::size_t line = 1;
-  std::size_t column = 1;
-  for (std::size_t i = 0; i < index; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      ++line;
-      column = 1;
-    } else if ((byte & 0xC0) != 0x80) {
-      // A lead byte or ASCII starts a character; continuation bytes do not.
-      ++column;
-    }
-  }
-  return " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
-
 }  // namespace
 
 std::expected<Json, std::string> parse_bounded_json(std::string_view text) {
@@ -131,11 +116,11 @@ std::expected<Json, std::string> parse_bounded_json(std::string_view text) {
   if (parsed) return root;
   if (builder.too_deep) {
     return std::unexpected("imbrication de plus de " + std::to_string(MAX_JSON_DEPTH) + " niveaux" +
-                           position_suffix(text, first_too_deep_bracket(text)));
+                           line_column_suffix(text, first_too_deep_bracket(text)));
   }
   if (builder.parse_fault) {
     return std::unexpected(builder.parse_fault->description +
-                           position_suffix(text, builder.parse_fault->index));
+                           line_column_suffix(text, builder.parse_fault->index));
   }
   // The parser stops only through the builder, so this is not reached; the
   // text still fails rather than passing as a value.

@@ -292,23 +292,6 @@ class AnswerReader {
   std::optional<Fault> fault_;
 };
 
-// Lines count from 1 after each line feed, columns in characters from 1.
-std::string position_suffix(std::string_view text, std::size_t index) {
-  index = std::min(index, text.size());
-  std::size_t line = 1;
-  std::size_t column = 1;
-  for (std::size_t i = 0; i < index; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      ++line;
-      column = 1;
-    } else if ((byte & 0xC0) != 0x80) {
-      ++column;
-    }
-  }
-  return " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
-
 HalError unavailable_with(const std::string& reason, std::string_view fallback) {
   return HalError::unavailable(reason.empty() ? std::string(fallback) : reason);
 }
@@ -322,10 +305,10 @@ std::expected<KeyboardJson, std::string> decode_keyboard_json(std::string_view t
   const CountingIterator last(text.data() + text.size(), &taken);
   if (Json::sax_parse(first, last, &reader)) return reader.take_record();
   if (const auto& fault = reader.fault()) {
-    return std::unexpected(fault->description + position_suffix(text, fault->index));
+    return std::unexpected(fault->description + line_column_suffix(text, fault->index));
   }
   // The parser stops only through the reader, which always records why.
-  return std::unexpected("réponse incomplète" + position_suffix(text, text.size()));
+  return std::unexpected("réponse incomplète" + line_column_suffix(text, text.size()));
 }
 
 HalResult<KeyboardState> parse_keyboard_answer(std::string_view text, std::string_view mode) {

@@ -151,4 +151,21 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string line_column_suffix(std::string_view text, std::size_t index) {
+  if (index > text.size()) index = text.size();
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < index; ++i) {
+    const auto byte = static_cast<std::uint8_t>(text[i]);
+    if (byte == '\n') {
+      ++line;
+      column = 1;
+    } else if ((byte & 0xC0) != 0x80) {
+      // A lead byte or ASCII starts a character; continuation bytes do not.
+      ++column;
+    }
+  }
+  return " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
 }  // namespace nivalto

@@ -134,3 +134,18 @@ TEST(IsValidUtf8, AcceptsWellFormedRejectsTheRest) {
 
 }  // namespace
 }  // namespace nivalto
+
+namespace nivalto {
+namespace {
+
+TEST(LineColumnSuffix, CountsLinesAfterLineFeedsAndColumnsInCharacters) {
+  EXPECT_EQ(line_column_suffix("", 0), " at line 1 column 1");
+  EXPECT_EQ(line_column_suffix("ab\ncd", 4), " at line 2 column 2");
+  // "é" is two bytes and one column.
+  EXPECT_EQ(line_column_suffix("\xC3\xA9x", 2), " at line 1 column 2");
+  // Past the end: the end.
+  EXPECT_EQ(line_column_suffix("a\n", 99), " at line 2 column 1");
+}
+
+}  // namespace
+}  // namespace nivalto

@@ -21,6 +21,11 @@ namespace nivalto {
 [[nodiscard]] std::string decode_utf8_lossy(std::string_view bytes);
 [[nodiscard]] std::string decode_utf8_lossy(std::span<const std::byte> bytes);
 
+// " at line L column C" for the byte at `index` of `text` (clamped to its
+// end): lines count from 1 after each line feed, columns in characters from 1.
+// The position suffix of the JSON parsers' fault descriptions.
+[[nodiscard]] std::string line_column_suffix(std::string_view text, std::size_t index);
+
 // True when the bytes are well-formed UTF-8 (no surrogates, no overlongs).
 [[nodiscard]] bool is_valid_utf8(std::string_view bytes);
 
