@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "nivalto/hal/json_fault.h"
 #include "nivalto/hal/text.h"
 
 namespace nivalto {
@@ -46,7 +47,7 @@ class DepthLimitedBuilder {
 
   bool parse_error(std::size_t position, const std::string& last_token,
                    const nlohmann::detail::exception& error) {
-    parse_fault = Fault{description_of(error.what()), position == 0 ? 0 : position - 1};
+    parse_fault = Fault{json_fault_description(error.what()), position == 0 ? 0 : position - 1};
     return builder_.parse_error(position, last_token, error);
   }
 
@@ -60,17 +61,6 @@ class DepthLimitedBuilder {
       return false;
     }
     return true;
-  }
-
-  // The library writes "[json.exception.parse_error.N] parse error at line L,
-  // column C: what went wrong"; its position counts bytes, so only the part
-  // after the first ": " is kept and the position is computed here.
-  static std::string description_of(std::string_view what) {
-    const auto lead = what.find("parse error");
-    if (lead == std::string_view::npos) return std::string(what);
-    const auto colon = what.find(": ", lead);
-    if (colon == std::string_view::npos) return std::string(what);
-    return std::string(what.substr(colon + 2));
   }
 
   DomBuilder builder_;

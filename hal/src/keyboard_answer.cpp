@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "nivalto/hal/json_fault.h"
 #include "nivalto/hal/text.h"
 
 namespace nivalto {
@@ -166,25 +167,13 @@ class AnswerReader {
     // `position` counts the bytes read, the offending one included. The
     // description quotes the last bytes read, which can stop inside a
     // character; it must stay UTF-8 for the answers it ends up in.
-    fault_ =
-        Fault{decode_utf8_lossy(description_of(error.what())), position == 0 ? 0 : position - 1};
+    fault_ = Fault{decode_utf8_lossy(json_fault_description(error.what())),
+                   position == 0 ? 0 : position - 1};
     return false;
   }
 
   [[nodiscard]] const std::optional<Fault>& fault() const { return fault_; }
   [[nodiscard]] KeyboardJson take_record() { return std::move(record_); }
-
- private:
-  // The library's text is "[json.exception.parse_error.N] parse error at line
-  // L, column C: what went wrong"; its position counts bytes, so only the
-  // part after the first ": " is kept and the position is computed here.
-  static std::string description_of(std::string_view what) {
-    const auto lead = what.find("parse error");
-    if (lead == std::string_view::npos) return std::string(what);
-    const auto colon = what.find(": ", lead);
-    if (colon == std::string_view::npos) return std::string(what);
-    return std::string(what.substr(colon + 2));
-  }
 
   std::size_t last_index() const { return taken_ == 0 ? 0 : taken_ - 1; }
 
