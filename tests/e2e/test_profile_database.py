@@ -9,8 +9,10 @@ against the profile format rules, then against the real firmware data kept in
   ranges, scopes, MTM form, unique capability ids, sources, bounds), and the
   database's own policy (no "validated" confidence, an https source for every
   capability, file names);
-- every model of thinkpad_mtm.tsv has a model profile listing all its machine
-  types, and no machine type sits in two model profiles;
+- every model of thinkpad_mtm.tsv and thinkpad_mtm_more.tsv has a model
+  profile listing exactly its machine types, every one of those machine types
+  resolves exact to the profile that carries the model's name, and no machine
+  type sits in two model profiles;
 - resolution, recomputed here from the rules (identity built from the SMBIOS
   texts of machines.tsv, exact match on the machine type, family match by
   ASCII-folded containment, families in file-name byte order, then the
@@ -338,22 +340,37 @@ def load_database():
     return profiles
 
 
+MTM_TABLES = ("thinkpad_mtm.tsv", "thinkpad_mtm_more.tsv")
+
+
 def read_tsv(name):
+    """Rows of a shared table; the comment lines (starting with #) some tables end with are
+    not rows."""
     with (DATA / name).open(encoding="utf-8", newline="") as handle:
-        return list(csv.DictReader(handle, delimiter="\t", quoting=csv.QUOTE_NONE))
+        lines = [line for line in handle if not line.startswith("#")]
+    return list(csv.DictReader(lines, delimiter="\t", quoting=csv.QUOTE_NONE))
+
+
+def model_table():
+    """Every (model name, machine types) row of both machine-type tables."""
+    return [row for name in MTM_TABLES for row in read_tsv(name)]
+
+
+def clean_row(row, category):
+    clean = {key: None if value in ("<absent>", "Not Specified") else value for key, value in row.items()}
+    clean["category"] = category
+    return clean
 
 
 def machine_rows():
     """machines.tsv rows joined with their category; <absent> and Not Specified become None."""
     notes = {r["source_path"]: r["category"] for r in read_tsv("machines_notes.tsv")}
-    rows = []
-    for row in read_tsv("machines.tsv"):
-        clean = {}
-        for key, value in row.items():
-            clean[key] = None if value in ("<absent>", "Not Specified") else value
-        clean["category"] = notes[row["source_path"]]
-        rows.append(clean)
-    return rows
+    return [clean_row(row, notes[row["source_path"]]) for row in read_tsv("machines.tsv")]
+
+
+def coreboot_rows():
+    """machines_coreboot.tsv: ThinkPads whose firmware is coreboot."""
+    return [clean_row(row, "thinkpad-coreboot") for row in read_tsv("machines_coreboot.tsv")]
 
 
 def is_thinkpad_row(row):
@@ -371,19 +388,29 @@ class ProfileDatabaseTest(unittest.TestCase):
         cls.profiles = load_database()
         cls.models = [p for p in cls.profiles if p.get("scope") == "model"]
         cls.families = [p for p in cls.profiles if p.get("scope") == "family"]
-        cls.mtm_table = read_tsv("thinkpad_mtm.tsv")
-        cls.rows = machine_rows()
+        cls.mtm_table = model_table()
+        cls.model_of = {
+            mtm: row["model_name"] for row in cls.mtm_table for mtm in row["mtm_list"].split(",")
+        }
+        cls.rows = machine_rows() + coreboot_rows()
         cls.results = [(row, *resolve(cls.profiles, build_identity(row))) for row in cls.rows]
 
     @classmethod
     def tearDownClass(cls):
         types = sum(len(p["matches"].get("mtm", [])) for p in cls.models)
-        counts = Counter(kind for _, kind, _ in cls.results)
         print(
             f"\nprofile database: {len(cls.models)} models, {types} machine types, "
-            f"{len(cls.families)} families; machines.tsv rows: "
-            + ", ".join(f"{counts[k]} {k}" for k in ("exact", "family", "dynamic_probe", "unsupported"))
+            f"{len(cls.families)} families"
         )
+        for category in ("machines.tsv", "machines_coreboot.tsv"):
+            coreboot = category == "machines_coreboot.tsv"
+            counts = Counter(
+                kind for row, kind, _ in cls.results if (row["category"] == "thinkpad-coreboot") == coreboot
+            )
+            print(
+                f"{category} rows: "
+                + ", ".join(f"{counts[k]} {k}" for k in ("exact", "family", "dynamic_probe", "unsupported"))
+            )
 
     # --- the database itself ------------------------------------------------
 
@@ -447,6 +474,18 @@ class ProfileDatabaseTest(unittest.TestCase):
                     self.assertNotIn(key, owner, f"also in {owner.get(key)}")
                 owner[key] = profile["_file"]
 
+    def test_every_listed_machine_type_resolves_exact_to_its_model(self):
+        """Through the resolution rules, with nothing but the machine type to go on, and with a
+        display name that a family would catch."""
+        self.assertEqual(len(self.model_of), sum(len(r["mtm_list"].split(",")) for r in self.mtm_table))
+        for mtm, name in self.model_of.items():
+            for display in (None, name):
+                identity = {"manufacturer": "LENOVO", "mtm": mtm, "display_name": display}
+                with self.subTest(mtm=mtm, display_name=display):
+                    kind, profile = resolve(self.profiles, identity)
+                    self.assertEqual(kind, "exact")
+                    self.assertEqual(profile["display_name"], name)
+
     def test_model_profiles_list_only_machine_types_of_their_model(self):
         table = {r["model_name"]: set(r["mtm_list"].split(",")) for r in self.mtm_table}
         for profile in self.models:
@@ -496,10 +535,7 @@ class ProfileDatabaseTest(unittest.TestCase):
     # --- resolution against real firmware data ------------------------------
 
     def test_listed_thinkpad_rows_resolve_exact_to_their_model(self):
-        model_of = {}
-        for row in self.mtm_table:
-            for mtm in row["mtm_list"].split(","):
-                model_of[mtm] = row["model_name"]
+        model_of = self.model_of
         listed = {m.upper() for p in self.models for m in p["matches"]["mtm"]}
         checked = 0
         for row, kind, profile in self.results:
@@ -532,11 +568,45 @@ class ProfileDatabaseTest(unittest.TestCase):
                 if evidence:
                     self.assertIn(kind, ("family", "dynamic_probe"))
 
+    def test_coreboot_rows_naming_a_thinkpad_are_exact_or_family(self):
+        """Coreboot keeps the machine type in the product name on most units (whatever the
+        Version says, "X200" on one); where it does not (a product "N1004Z1"), a family
+        catches the Version. A Version of "1.0" names
+        nothing: such a row stays unsupported, since no fragment may catch a generic text."""
+        checked = Counter()
+        for row, kind, profile in self.results:
+            if row["category"] != "thinkpad-coreboot":
+                continue
+            identity = build_identity(row)
+            display = identity["display_name"]
+            checked[kind] += 1
+            with self.subTest(row=row["source_path"]):
+                if identity["mtm"] in self.model_of:
+                    self.assertEqual((kind, profile["display_name"]), ("exact", self.model_of[identity["mtm"]]))
+                elif display is not None and b"thinkpad" in fold(display):
+                    self.assertEqual(kind, "family")
+                else:
+                    self.assertEqual(kind, "unsupported")
+        self.assertEqual(sum(checked.values()), len(coreboot_rows()))
+        self.assertGreater(checked["family"], 0)
+
+    # Lenovo's consumer machines carry five-digit product numbers; when the first four digits
+    # are a ThinkPad machine type, the machine-type rule cannot tell them apart. Each such row
+    # is named here with where it lands, so that any new collision fails.
+    KNOWN_COLLISIONS = {
+        # G570 "20079": 2007 is the T60's most frequent machine type (11 dumps).
+        "linuxhw/DMI:Notebook/Lenovo/G570/G570 20079/012FE719130F": ("exact", "thinkpad-t60.toml"),
+    }
+
     def test_no_other_row_resolves_to_a_thinkpad_profile(self):
         for row, kind, profile in self.results:
             if is_thinkpad_row(row):
                 continue
             with self.subTest(row=row["source_path"], category=row["category"]):
+                if row["source_path"] in self.KNOWN_COLLISIONS:
+                    self.assertRegex(trim(row["sys_product"]), r"^[0-9]{5}$")
+                    self.assertEqual((kind, profile["_file"]), self.KNOWN_COLLISIONS[row["source_path"]])
+                    continue
                 self.assertTrue(
                     profile is None or not profile["display_name"].startswith("ThinkPad"),
                     f"{kind} on {profile and profile['_file']}",
