@@ -90,6 +90,65 @@ def expected_identity(fields: dict) -> dict:
     }
 
 
+class TableError(Exception):
+    """A structure table that the walk rejects; the text is the product's message."""
+
+
+# Per field: structure type, offset of the string-index byte, least formatted-area length.
+SUMMARY_FIELDS = {
+    "bios_vendor": (0, 0x04, 5), "bios_version": (0, 0x05, 6), "bios_release_date": (0, 0x08, 9),
+    "manufacturer": (1, 0x04, 5), "product": (1, 0x05, 6), "version": (1, 0x06, 7),
+    "family": (1, 0x1A, 27), "board": (2, 0x05, 6),
+}
+
+
+def summary_of_table(table: bytes) -> dict:
+    """The texts the structure walk keeps from a raw table (first structure of types 0, 1
+    and 2, up to the end-of-table structure), as raw strings for expected_identity."""
+    fields: dict = {key: None for key in SUMMARY_FIELDS}
+    seen = set()
+    pos = 0
+    while pos + 4 <= len(table):
+        kind, length = table[pos], table[pos + 1]
+        if length < 4 or pos + length > len(table):
+            raise TableError(f"structure SMBIOS invalide à l'offset {pos}")
+        start = pos + length
+        if start + 1 >= len(table):
+            raise TableError("section de chaînes SMBIOS non terminée")
+        end = table.find(b"\x00\x00", start)
+        if end < 0:
+            raise TableError("section de chaînes SMBIOS non terminée")
+        pieces = table[start:end].split(b"\x00") if end > start else []
+        if kind == 127:
+            break
+        if kind in (0, 1, 2) and kind not in seen:
+            seen.add(kind)
+            for key, (owner, offset, least) in SUMMARY_FIELDS.items():
+                if owner != kind or length < least:
+                    continue
+                index = table[pos + offset]
+                if 0 < index <= len(pieces):
+                    fields[key] = pieces[index - 1].decode("utf-8", errors="replace")
+        pos = end + 2
+    return fields
+
+
+def structure_table(data: bytes) -> bytes:
+    """The bare structure table of a stored firmware file: a `dmidecode --dump-bin` file
+    (its entry point names where the table lies), what GetSystemFirmwareTable('RSMB')
+    returns (an 8-byte header, then the table), or a bare table."""
+    if data[:5] == b"_SM3_":
+        length, address = int.from_bytes(data[12:16], "little"), int.from_bytes(data[16:24], "little")
+        return data[address:address + length]
+    if data[:4] == b"_SM_":
+        length = int.from_bytes(data[0x16:0x18], "little")
+        address = int.from_bytes(data[0x18:0x1C], "little")
+        return data[address:address + length]
+    if data[:1] == b"\x00" and int.from_bytes(data[4:8], "little") == len(data) - 8:
+        return data[8:]
+    return data
+
+
 def profile_files(directory: Path) -> list[Path]:
     def has_toml_extension(name: str) -> bool:
         dot = name.rfind(".")
