@@ -68,6 +68,29 @@ def sha256(path: Path) -> str:
     return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
+def linked_system_files(build: Path, target: str) -> set[str]:
+    """Every file under /usr that the linker really takes into `target`: the
+    link command of the build, rerun into a scratch file with a trace."""
+    commands = subprocess.run(["ninja", "-C", str(build), "-t", "commands", target],
+                              capture_output=True, text=True, check=True).stdout.splitlines()
+    link = commands[-1].removeprefix(": && ").removesuffix(" && :")
+    scratch = Path(tempfile.mkdtemp(dir=harness.E2E_BUILD))
+    try:
+        link = link.replace(f" -o {target} ", f" -o {scratch / target} ")
+        trace = subprocess.run(f"{link} -Wl,--trace", shell=True, cwd=build, capture_output=True,
+                               text=True, check=True).stdout
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    files = {re.sub(r"\(.*\)$", "", line.strip()) for line in trace.splitlines()}
+    return {os.path.realpath(f) for f in files if f.startswith("/usr/")}
+
+
+def copyright_file_of(path: str) -> str:
+    owner = subprocess.run(["dpkg-query", "-S", path], capture_output=True, text=True,
+                           check=True).stdout.split(": ", 1)[0].split(":")[0]
+    return os.path.realpath(f"/usr/share/doc/{owner}/copyright")
+
+
 def machines_by_resolution(profiles_dir: Path) -> dict[str, dict]:
     """The first real machine of each resolution kind against these profiles."""
     profiles = model.load_profiles(profiles_dir)
@@ -191,6 +214,23 @@ class ReleaseArchives(test_detect.DetectCase):
         self.assertEqual(program[:4], b"\x7fELF")
         self.assertLess(len(program), harness.NATIVE.stat().st_size)
         self.assertNotIn(b".debug_info", program)
+
+    def test_every_linked_library_has_its_notice(self):
+        for kind, build, target in (("windows", harness.WINDOWS_EXE.parent, "nivalto.exe"),
+                                    ("linux", harness.NATIVE.parent, "nivalto")):
+            with self.subTest(program=target):
+                linked = linked_system_files(build, target)
+                self.assertTrue(any("libstdc++" in f for f in linked), linked)
+                if kind == "windows":
+                    with zipfile.ZipFile(self.zip_path) as archive:
+                        notices = [archive.read(n) for n in archive.namelist() if "/notices/" in n]
+                else:
+                    with tarfile.open(self.tar_path) as archive:
+                        notices = [archive.extractfile(m).read() for m in archive.getmembers()
+                                   if "/notices/" in m.name and m.isfile()]
+                for copyright in sorted({copyright_file_of(f) for f in linked}):
+                    self.assertTrue(any(f"The text below is {copyright},".encode() in n
+                                        for n in notices), f"{target}: no notice from {copyright}")
 
     def test_dist_sums_name_both_archives(self):
         sums = (self.work / "dist" / "SHA256SUMS").read_text().splitlines()
