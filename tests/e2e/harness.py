@@ -137,11 +137,11 @@ def _in_namespace(command: list[str], mount_point: str, files: dict[str, bytes])
 
 
 def run_native(args: list[str], cwd=None, firmware: bytes | None | str = "host",
-               timeout: float = 60) -> Result:
-    """Runs the Linux build. firmware: "host" leaves the machine's own files;
-    None hides them (no table at all); bytes become /sys/firmware/dmi/tables/DMI."""
+               timeout: float = 60, exe: Path | str | None = None) -> Result:
+    """Runs the Linux build (or `exe`). firmware: "host" leaves the machine's own
+    files; None hides them (no table at all); bytes become /sys/firmware/dmi/tables/DMI."""
     E2E_BUILD.mkdir(parents=True, exist_ok=True)
-    command = [str(NATIVE), *args]
+    command = [str(exe or NATIVE), *args]
     if firmware != "host":
         files = {} if firmware is None else {"dmi/tables/DMI": firmware}
         command = _in_namespace(command, "/sys/firmware", files)
