@@ -72,23 +72,11 @@ class DepthLimitedBuilder {
 // plain scan that skips strings counts the same depth the parser did.
 std::size_t first_too_deep_bracket(std::string_view text) {
   std::size_t depth = 0;
-  bool in_string = false;
-  bool escaped = false;
+  JsonStringTracker strings;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
+    if (strings.in_string(c)) continue;
+    if (c == '[' || c == '{') {
       if (++depth > MAX_JSON_DEPTH) return i;
     } else if (c == ']' || c == '}') {
       if (depth > 0) --depth;
@@ -100,17 +88,23 @@ std::size_t first_too_deep_bracket(std::string_view text) {
 }  // namespace
 
 std::expected<Json, std::string> parse_bounded_json(std::string_view text) {
+  if (const auto nul = first_nul_byte(text)) {
+    return std::unexpected(std::string(NUL_BYTE_FAULT) + line_column_suffix(text, *nul));
+  }
+  const std::string tamed = with_huge_numbers_tamed(text);
   Json root;
   DepthLimitedBuilder builder(root);
-  const bool parsed = Json::sax_parse(text.begin(), text.end(), &builder);
+  const bool parsed = Json::sax_parse(tamed.begin(), tamed.end(), &builder);
   if (parsed) return root;
   if (builder.too_deep) {
     return std::unexpected("imbrication de plus de " + std::to_string(MAX_JSON_DEPTH) + " niveaux" +
                            line_column_suffix(text, first_too_deep_bracket(text)));
   }
   if (builder.parse_fault) {
-    return std::unexpected(builder.parse_fault->description +
-                           line_column_suffix(text, builder.parse_fault->index));
+    const std::size_t index = builder.parse_fault->index;
+    return std::unexpected(
+        quoted_as_received(builder.parse_fault->description, tamed, text, index) +
+        line_column_suffix(text, index));
   }
   // The parser stops only through the builder, so this is not reached; the
   // text still fails rather than passing as a value.

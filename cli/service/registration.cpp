@@ -39,13 +39,17 @@ std::string manager_refused(Win32Code code) {
 
 }  // namespace
 
-CommandResult install_service(Console& console, ServiceManager& manager) {
+CommandResult install_service(Console& console, ServiceManager& manager,
+                              InstallFolderFacts& folders) {
   const auto opened = manager.open_manager(MANAGER_CREATE_SERVICE);
   if (!opened) return std::unexpected(manager_refused(opened.error()));
   ScHandle scm(manager, *opened);
 
   const auto exe = manager.executable_path();
   if (!exe) return std::unexpected("chemin de l'exécutable introuvable : " + exe.error());
+  if (const std::string warnings = install_folder_warnings(*exe, folders); !warnings.empty()) {
+    console.err(warnings);
+  }
 
   // Quoted, so that a path with blanks still names one file and the service
   // gets the single argument --service.

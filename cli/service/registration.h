@@ -5,6 +5,7 @@
 
 #include "cli/console.h"
 #include "cli/dispatch.h"
+#include "cli/service/install_folder.h"
 #include "cli/service/service_manager.h"
 
 namespace nivalto {
@@ -26,7 +27,10 @@ inline constexpr Win32Code SERVICE_ALREADY_EXISTS = 1073;      // ERROR_SERVICE_
 // The same against any service manager. Both print their confirmation on
 // standard output and return the error texts without the "erreur : " prefix.
 // Neither elevates: without administrator rights the manager refuses to open.
-[[nodiscard]] CommandResult install_service(Console& console, ServiceManager& manager);
+// Before registering, install warns on standard error about an install folder
+// a non-administrator can change, and registers all the same.
+[[nodiscard]] CommandResult install_service(Console& console, ServiceManager& manager,
+                                            InstallFolderFacts& folders);
 [[nodiscard]] CommandResult uninstall_service(Console& console, ServiceManager& manager);
 
 }  // namespace nivalto

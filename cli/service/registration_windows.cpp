@@ -1,3 +1,4 @@
+#include "cli/service/install_folder_windows.h"
 #include "cli/service/registration.h"
 #include "cli/service/service_manager_windows.h"
 
@@ -5,7 +6,8 @@ namespace nivalto {
 
 CommandResult install_service(Console& console) {
   Win32ServiceManager manager;
-  return install_service(console, manager);
+  WindowsInstallFolderFacts folders;
+  return install_service(console, manager, folders);
 }
 
 CommandResult uninstall_service(Console& console) {

@@ -135,16 +135,35 @@ std::unique_ptr<ServiceEvents> WindowsPipeServerFactory::create_events() {
   return std::make_unique<WindowsServiceEvents>(std::move(stop), std::move(connect));
 }
 
-std::unique_ptr<ServerPipe> WindowsPipeServerFactory::create_pipe(const ServiceEvents& events) {
+std::expected<std::unique_ptr<WellKnownSecurity>, unsigned long> service_pipe_security() {
+  // The platform's default would let only LocalSystem and elevated
+  // administrators write, so the very users the service is for could not
+  // send a request.
+  return WellKnownSecurity::create(
+      {
+          {WinLocalSystemSid, FILE_ALL_ACCESS},
+          {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+          {WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES},
+      },
+      0);
+}
+
+std::expected<std::unique_ptr<ServerPipe>, std::uint32_t> WindowsPipeServerFactory::create_pipe(
+    const ServiceEvents& events) {
+  auto security = service_pipe_security();
+  if (!security) return std::unexpected(static_cast<std::uint32_t>(security.error()));
   const std::wstring name(PIPE_NAME_WIDE);
   // One instance: while a client is served, any other client's open fails as
-  // busy instead of queueing. Remote clients are refused by the pipe itself;
-  // the default security descriptor of a pipe applies.
+  // busy instead of queueing. The first instance, or nothing: a pipe of this
+  // name made earlier by another process would otherwise get this instance
+  // added under its owner's security, and its owner would answer our clients.
+  // Remote clients are refused by the pipe itself.
   UniqueHandle pipe(CreateNamedPipeW(
-      name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+      name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-      static_cast<DWORD>(PIPE_BUFFER_SIZE), static_cast<DWORD>(PIPE_BUFFER_SIZE), 0, nullptr));
-  if (!pipe) return nullptr;
+      static_cast<DWORD>(PIPE_BUFFER_SIZE), static_cast<DWORD>(PIPE_BUFFER_SIZE), 0,
+      (*security)->attributes()));
+  if (!pipe) return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
   return std::make_unique<WindowsServerPipe>(std::move(pipe), events.connect_event(),
                                              events.stop_event());
 }

@@ -8,17 +8,23 @@ void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory,
 
   // The service manager waits for these before it lets `net start` return;
   // nothing below takes long enough to need a checkpoint.
-  status.report(ServiceState::StartPending);
-  status.report(ServiceState::Running);
+  status.report(ServiceState::StartPending, 0);
+  status.report(ServiceState::Running, 0);
 
   std::unique_ptr<ServiceEvents> events = factory.create_events();
   std::unique_ptr<ServerPipe> pipe;
+  std::uint32_t exit_code = 0;
   if (events) {
     // Published before the pipe exists, so a stop that arrives once a client
     // could be waited for always reaches the wait.
     stop.publish(events->stop_event());
-    pipe = factory.create_pipe(*events);
-    if (pipe) run_connection_loop(*pipe, stop, handler);
+    auto created = factory.create_pipe(*events);
+    if (created) {
+      pipe = std::move(*created);
+      run_connection_loop(*pipe, stop, handler);
+    } else {
+      exit_code = created.error();
+    }
   }
 
   // Shutdown, in this order: no handler call may still signal the stop event
@@ -26,7 +32,7 @@ void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory,
   stop.withdraw();
   pipe.reset();
   events.reset();
-  status.report(ServiceState::Stopped);
+  status.report(ServiceState::Stopped, exit_code);
 }
 
 }  // namespace nivalto

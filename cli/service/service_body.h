@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <memory>
 
 #include "cli/service/pipe_server.h"
@@ -18,8 +19,10 @@ class ServiceStatusReporter {
   virtual ~ServiceStatusReporter() = default;
   // RegisterServiceCtrlHandlerExW; false when no status handle came back.
   [[nodiscard]] virtual bool register_control_handler() = 0;
-  // SetServiceStatus with the record of `state` (exit code always 0).
-  virtual void report(ServiceState state) = 0;
+  // SetServiceStatus with the record of `state`. `exit_code` goes into
+  // dwWin32ExitCode; it is nonzero only in the stopped report of a service
+  // that could not create its pipe, so that `sc query` shows why it ended.
+  virtual void report(ServiceState state, std::uint32_t exit_code) = 0;
 };
 
 // The stop and connect events of one run, closed (stop event first) when
@@ -37,15 +40,20 @@ class PipeServerFactory {
   virtual ~PipeServerFactory() = default;
   // Two unnamed manual-reset events, non-signalled; null when either fails.
   [[nodiscard]] virtual std::unique_ptr<ServiceEvents> create_events() = 0;
-  // The single pipe instance; null when CreateNamedPipeW fails (for example
-  // when another process holds the name). The pipe is closed when it goes.
-  [[nodiscard]] virtual std::unique_ptr<ServerPipe> create_pipe(const ServiceEvents& events) = 0;
+  // The single pipe instance, or the Win32 code of the failed creation (for
+  // example when another process holds the name). The pipe is closed when it
+  // goes.
+  [[nodiscard]] virtual std::expected<std::unique_ptr<ServerPipe>, std::uint32_t> create_pipe(
+      const ServiceEvents& events) = 0;
 };
 
 // The body of service_main: registers the control handler, reports the
 // service running, serves the pipe until stopped and reports it stopped.
 // Every failure of the set-up still ends with the stopped report, except a
-// failed registration, after which nothing can be reported at all.
+// failed registration, after which nothing can be reported at all. A pipe
+// that cannot be created (a pipe of that name made earlier by another process
+// above all: its owner would answer our clients) ends the service with the
+// creation's error code; every other end carries exit code 0.
 void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory, StopSignal& stop,
                       RequestHandler& handler);
 

@@ -46,12 +46,12 @@ class Win32StatusReporter final : public ServiceStatusReporter {
     return status_handle_ != nullptr;
   }
 
-  void report(ServiceState state) override {
+  void report(ServiceState state, std::uint32_t exit_code) override {
     // All seven fields; no checkpoint or wait hint, since start-pending is
-    // followed at once by running. The exit code is 0 even after a failed
-    // set-up: the service simply has nothing to serve.
+    // followed at once by running.
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwWin32ExitCode = exit_code;
     switch (state) {
       case ServiceState::StartPending:
         status.dwCurrentState = SERVICE_START_PENDING;

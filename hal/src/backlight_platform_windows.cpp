@@ -29,18 +29,33 @@ std::optional<std::string> WindowsProcessFacts::executable_path() {
   return std::nullopt;
 }
 
+std::string powershell_program() {
+  std::wstring folder(MAX_PATH, L'\0');
+  for (;;) {
+    const UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    // No system folder: an empty name, which process creation refuses.
+    if (length == 0) return {};
+    if (length < folder.size()) {
+      folder.resize(length);
+      break;
+    }
+    folder.resize(length);  // too small: `length` is the size needed
+  }
+  return win32::to_utf8(folder + L"\\WindowsPowerShell\\v1.0\\powershell.exe");
+}
+
 const BacklightPlatform& platform_backlight() {
   static WindowsServicePipeClient pipe;
   static WindowsScriptFiles files;
   static WindowsProcessRunner runner;
   static WindowsProcessFacts process;
-  // "powershell.exe" without a folder: CreateProcessW looks in the
-  // executable's own folder, then the current one (System32 for a service),
-  // then the system folders, and only after those in PATH. The executable's
-  // folder is where the administrator installed the service, so nothing an
-  // ordinary user controls comes before the system's own copy.
-  static const BacklightPlatform platform{pipe, files, runner, process, backlight_script_text(),
-                                          POWERSHELL_PROGRAM};
+  // By its full path in the system folder, which only administrators can
+  // change: named without a folder, the program search would look in the
+  // executable's folder and the current one first, and whoever can write
+  // there would have their program run as LocalSystem.
+  static const std::string program = powershell_program();
+  static const BacklightPlatform platform{pipe,   files, runner, process, backlight_script_text(),
+                                          program};
   return platform;
 }
 

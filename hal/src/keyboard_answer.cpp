@@ -102,7 +102,10 @@ struct Fault {
 // Returning false stops the parse at once, so the first fault wins.
 class AnswerReader {
  public:
-  AnswerReader(std::string_view text, const std::size_t& taken) : text_(text), taken_(taken) {}
+  // `text` is what the library reads; `original` the answer as received,
+  // which differs only where a number too large for a double was tamed.
+  AnswerReader(std::string_view text, std::string_view original, const std::size_t& taken)
+      : text_(text), original_(original), taken_(taken) {}
 
   bool null() { return scalar("null", false); }
   bool boolean(bool value) {
@@ -119,7 +122,10 @@ class AnswerReader {
     return negative_integer(std::to_string(value));
   }
   bool number_float(Json::number_float_t, const Json::string_t& text) {
-    return scalar("nombre " + text, true);
+    // Quoted as received: a tamed number must not show as the zero it became.
+    const std::size_t last = number_index();
+    const std::size_t first = last + 1 >= text.size() ? last + 1 - text.size() : 0;
+    return scalar("nombre " + std::string(original_.substr(first, text.size())), true);
   }
   bool string(Json::string_t& value) {
     if (depth_ == 1 && member_ && expected_of(*member_) == Expected::Text) {
@@ -271,6 +277,7 @@ class AnswerReader {
   }
 
   std::string_view text_;
+  std::string_view original_;
   const std::size_t& taken_;
   std::size_t depth_ = 0;
   std::optional<Member> member_;
@@ -288,13 +295,18 @@ HalError unavailable_with(const std::string& reason, std::string_view fallback) 
 }  // namespace
 
 std::expected<KeyboardJson, std::string> decode_keyboard_json(std::string_view text) {
+  if (const auto nul = first_nul_byte(text)) {
+    return std::unexpected(std::string(NUL_BYTE_FAULT) + line_column_suffix(text, *nul));
+  }
+  const std::string tamed = with_huge_numbers_tamed(text);
   std::size_t taken = 0;
-  AnswerReader reader(text, taken);
-  const CountingIterator first(text.data(), &taken);
-  const CountingIterator last(text.data() + text.size(), &taken);
+  AnswerReader reader(tamed, text, taken);
+  const CountingIterator first(tamed.data(), &taken);
+  const CountingIterator last(tamed.data() + tamed.size(), &taken);
   if (Json::sax_parse(first, last, &reader)) return reader.take_record();
   if (const auto& fault = reader.fault()) {
-    return std::unexpected(fault->description + line_column_suffix(text, fault->index));
+    return std::unexpected(quoted_as_received(fault->description, tamed, text, fault->index) +
+                           line_column_suffix(text, fault->index));
   }
   // The parser stops only through the reader, which always records why.
   return std::unexpected("réponse incomplète" + line_column_suffix(text, text.size()));

@@ -44,10 +44,11 @@ WindowsServicePipeClient::WindowsServicePipeClient(std::wstring pipe_name,
 PipeExchange WindowsServicePipeClient::exchange(std::string_view request) {
   // Overlapped only so that a silent server cannot hold us forever. The
   // quality-of-service flags stop whoever serves the name (possibly not our
-  // service) from impersonating a caller that may be LocalSystem.
-  UniqueHandle pipe(
-      CreateFileW(pipe_name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  // service) from impersonating a caller that may be LocalSystem. Reading and
+  // writing data only: the service's pipe grants a user at the keyboard no
+  // more (GENERIC_WRITE would also ask for FILE_APPEND_DATA and be refused).
+  UniqueHandle pipe(CreateFileW(pipe_name_.c_str(), PIPE_CLIENT_ACCESS, 0, nullptr, OPEN_EXISTING,
+                                PIPE_CLIENT_OPEN_FLAGS, nullptr));
   if (!pipe) return {PipeExchange::Outcome::NotOpened, {}};
 
   const PipeExchange interrupted{PipeExchange::Outcome::Interrupted, {}};

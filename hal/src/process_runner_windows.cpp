@@ -225,9 +225,10 @@ std::expected<ProcessExit, ProcessFailure> WindowsProcessRunner::run(
   }
 
   std::wstring command_line = win32::to_wide(build_command_line(program, arguments));
+  const std::wstring application = win32::to_wide(program);
   PROCESS_INFORMATION created{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                      &startup.StartupInfo, &created)) {
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags,
+                      nullptr, nullptr, &startup.StartupInfo, &created)) {
     return failure(Kind::NotStarted, GetLastError());
   }
   UniqueHandle process(created.hProcess);

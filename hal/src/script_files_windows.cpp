@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
+#include "nivalto/hal/folder_security_windows.h"
 #include "nivalto/hal/private_security_windows.h"
+#include "nivalto/hal/script_directory.h"
 #include "nivalto/hal/unique_handle_windows.h"
+#include "nivalto/hal/well_known_security_windows.h"
 #include "nivalto/hal/win32_text_windows.h"
 
 namespace nivalto {
@@ -14,14 +18,80 @@ namespace {
 
 using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
 
-TempPathFunction temp_path_function() {
+TempPathFunction protected_temp_path_function() {
   if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
     if (FARPROC found = GetProcAddress(kernel, "GetTempPath2W")) {
       return reinterpret_cast<TempPathFunction>(reinterpret_cast<void (*)()>(found));
     }
   }
-  return &GetTempPathW;
+  return nullptr;
 }
+
+std::unexpected<std::string> failure(DWORD code) {
+  return std::unexpected(win32::error_text(code));
+}
+
+std::expected<std::string, std::string> query_temp_path(TempPathFunction query) {
+  std::wstring buffer(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = query(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return failure(GetLastError());
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return win32::to_utf8(buffer);
+    }
+    buffer.resize(length + 1);  // too small: `length` is the size needed
+  }
+}
+
+class WindowsTempFolderQuery final : public TempFolderQuery {
+ public:
+  std::optional<std::expected<std::string, std::string>> protected_temp_folder() override {
+    const TempPathFunction query = protected_temp_path_function();
+    if (query == nullptr) return std::nullopt;
+    return query_temp_path(query);
+  }
+  std::expected<std::string, std::string> temp_folder() override {
+    return query_temp_path(&GetTempPathW);
+  }
+};
+
+class WindowsSystemFolderGuard final : public SystemFolderGuard {
+ public:
+  bool runs_as_local_system() override {
+    const auto user = current_token_user();
+    return user && IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid,
+                                  WinLocalSystemSid) != FALSE;
+  }
+
+  // "{Windows folder}\SystemTemp\", the folder newer systems give LocalSystem:
+  // only administrators may create folders in the Windows folder.
+  std::expected<SystemFolder, std::string> prepare_system_folder() override {
+    std::wstring windows(MAX_PATH, L'\0');
+    const UINT length = GetSystemWindowsDirectoryW(windows.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return failure(GetLastError());
+    windows.resize(length);
+    const std::wstring path = windows + L"\\SystemTemp";
+    // LocalSystem and Administrators: everything, for the folder and what it
+    // will hold; nobody else anything, so no one else can plant, hold open or
+    // swap a script there.
+    auto security = WellKnownSecurity::create(
+        {{WinLocalSystemSid, FILE_ALL_ACCESS}, {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}},
+        OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (!security) return failure(security.error());
+    if (!CreateDirectoryW(path.c_str(), (*security)->attributes()) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      return failure(GetLastError());
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failure(GetLastError());
+    auto read = read_folder_security(path);
+    if (!read) return failure(read.error());
+    return SystemFolder{win32::to_utf8(path) + "\\", std::move(*read),
+                        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
+  }
+};
 
 bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
@@ -43,24 +113,12 @@ class WindowsHeldScriptFile final : public HeldScriptFile {
   UniqueHandle reader_;
 };
 
-std::unexpected<std::string> failure(DWORD code) {
-  return std::unexpected(win32::error_text(code));
-}
-
 }  // namespace
 
 std::expected<std::string, std::string> WindowsScriptFiles::temporary_directory() {
-  const TempPathFunction query = temp_path_function();
-  std::wstring buffer(MAX_PATH + 1, L'\0');
-  for (;;) {
-    const DWORD length = query(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length == 0) return failure(GetLastError());
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return win32::to_utf8(buffer);
-    }
-    buffer.resize(length + 1);  // too small: `length` is the size needed
-  }
+  WindowsTempFolderQuery query;
+  WindowsSystemFolderGuard guard;
+  return script_directory(query, guard);
 }
 
 std::expected<std::unique_ptr<HeldScriptFile>, std::string> WindowsScriptFiles::create(

@@ -1,12 +1,16 @@
 """The Windows service under Wine: registration, start, the pipe protocol,
 the single pipe instance, stop and removal; and the Linux build's refusal.
 
-The service runs nivalto.exe from a directory whose name holds a blank,
-with a stand-in powershell.exe beside it (tests/e2e/tools/fake_powershell.cpp):
-the program search looks in the application's own directory first, so the
-service's backlight requests reach the stand-in, which answers as its
-scenario.txt says and logs each call to calls.log. The methods run in name
-order, each building on the state the previous one left.
+The service runs nivalto.exe from a directory whose name holds a blank. The
+stand-in powershell.exe (tests/e2e/tools/fake_powershell.cpp) takes the place
+of Wine's own placeholder in the prefix's system32\WindowsPowerShell\v1.0,
+the one program the service runs; it answers as its scenario.txt says and
+logs each call to calls.log. Copies of it planted beside nivalto.exe, in the
+service's current folder (C:\windows under Wine) and in system32\wbem, a
+PATH folder before PowerShell's own, which the program
+search would find first, log to calls.log of their own folder and must never
+run. The methods run in name order, each building on the state the previous
+one left.
 
 Wine ends its service manager, and the services with it, whenever no
 ordinary program of the prefix is left running, and starts it afresh (with
@@ -62,10 +66,25 @@ class WindowsService(unittest.TestCase):
         shutil.rmtree(cls.app, ignore_errors=True)
         cls.app.mkdir(parents=True)
         shutil.copy(harness.WINDOWS_EXE, cls.app / "nivalto.exe")
-        shutil.copy(stand_in, cls.app / "powershell.exe")
         cls.exe = cls.app / "nivalto.exe"
         cls.request_number = 0
         cls._restart_session()
+        system32 = Path(harness.wine_env()["WINEPREFIX"]) / "drive_c" / "windows" / "system32"
+        cls.powershell_dir = system32 / "WindowsPowerShell" / "v1.0"
+        cls.powershell_dir.mkdir(parents=True, exist_ok=True)
+        placeholder = cls.powershell_dir / "powershell.exe"
+        cls.placeholder = placeholder.read_bytes() if placeholder.exists() else None
+        shutil.copy(stand_in, placeholder)
+        (cls.powershell_dir / "calls.log").unlink(missing_ok=True)
+        # Beside nivalto.exe, in the service's current folder, and in the
+        # folder of the system PATH that comes before PowerShell's own.
+        cls.path_decoy_dir = system32 / "wbem"
+        cls.decoys = [cls.app / "powershell.exe", system32.parent / "powershell.exe",
+                      cls.path_decoy_dir / "powershell.exe"]
+        cls.path_decoy_dir.mkdir(parents=True, exist_ok=True)
+        for decoy in cls.decoys:
+            shutil.copy(stand_in, decoy)
+            (decoy.parent / "calls.log").unlink(missing_ok=True)
         cls.keeper = subprocess.Popen([harness.WINE, str(cls.probe_exe), "hold"],
                                       env=harness.wine_env(), stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -82,6 +101,11 @@ class WindowsService(unittest.TestCase):
         finally:
             cls.keeper.stdin.close()
             cls.keeper.wait(timeout=30)
+            for decoy in cls.decoys[1:]:
+                decoy.unlink(missing_ok=True)
+                (decoy.parent / "calls.log").unlink(missing_ok=True)
+            if cls.placeholder is not None:
+                (cls.powershell_dir / "powershell.exe").write_bytes(cls.placeholder)
 
     @classmethod
     def _restart_session(cls):
@@ -131,10 +155,11 @@ class WindowsService(unittest.TestCase):
         lines = [f"exit={exit_code}", f"sleep_ms={sleep_ms}"]
         if stdout is not None:
             lines.append(f"stdout={stdout}")
-        (self.app / "scenario.txt").write_text("\n".join(lines) + "\n", encoding="utf-8")
+        (self.powershell_dir / "scenario.txt").write_text("\n".join(lines) + "\n",
+                                                          encoding="utf-8")
 
     def calls(self) -> list[str]:
-        log = self.app / "calls.log"
+        log = self.powershell_dir / "calls.log"
         return log.read_text(encoding="utf-8").splitlines() if log.exists() else []
 
     def request_file(self, request: bytes) -> str:
@@ -149,6 +174,11 @@ class WindowsService(unittest.TestCase):
     def start_client(self, *args) -> subprocess.Popen:
         return subprocess.Popen([harness.WINE, str(self.client), *args], env=harness.wine_env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def start_client_with_input(self, *args) -> subprocess.Popen:
+        return subprocess.Popen([harness.WINE, str(self.client), *args], env=harness.wine_env(),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
 
     def check_answer(self, request: bytes, answer: bytes):
         r = self.send(request)
@@ -167,6 +197,24 @@ class WindowsService(unittest.TestCase):
         self.assertEqual(again.out_text, f"le service {SERVICE} est déjà installé\n")
         # Installing does not start it.
         self.assertEqual(self.probe()["state"], STOPPED)
+
+    def test_1_reinstall_from_a_folder_everyone_may_change_warns(self):
+        # Wine shows a folder's Unix mode as its access list: "service app"
+        # (0755) gives Everyone read only, so its install above said nothing;
+        # a folder open to all (0777) gives Everyone write.
+        folder = harness.E2E_BUILD / "open app"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        folder.chmod(0o777)
+        shutil.copy(harness.WINDOWS_EXE, folder / "nivalto.exe")
+        r = harness.run_wine(["service", "install"], exe=folder / "nivalto.exe")
+        self.assertEqual((r.status, r.out_text), (0, f"le service {SERVICE} est déjà installé\n"))
+        self.assertEqual(r.err_text,
+                         f"attention : le dossier {harness.windows_path(folder)} peut être modifié "
+                         "par des comptes non administrateurs, qui pourraient y faire exécuter "
+                         "leurs programmes en tant que LocalSystem ; installez nivalto.exe dans un "
+                         "dossier que seuls les administrateurs peuvent modifier, par exemple sous "
+                         "C:\\Program Files\n")
 
     def test_2_start(self):
         r = harness.run_wine(["start", SERVICE], exe="net")
@@ -265,6 +313,25 @@ class WindowsService(unittest.TestCase):
         finally:
             silent.wait(timeout=30)
 
+    def test_4_planted_powershell_files_never_run(self):
+        # The requests so far all reached the stand-in in the system folder.
+        self.assertGreaterEqual(len(self.calls()), 3)
+        for decoy in self.decoys:
+            with self.subTest(decoy=str(decoy)):
+                self.assertFalse((decoy.parent / "calls.log").exists(),
+                                 f"{decoy} was run instead of the system's PowerShell")
+        # Each decoy stood where the program search would have found it first:
+        # the service's current folder, and a folder of its PATH.
+        environment = dict(line.split("=", 1) for line in
+                           (self.powershell_dir / "environment.log").read_text(
+                               encoding="utf-8").splitlines())
+        self.assertEqual(environment["cwd"].rstrip("\\").lower(), r"c:\windows")
+        path = environment["path"].lower().split(";")
+        self.assertIn(r"c:\windows\system32\wbem", path)
+        self.assertIn(r"c:\windows\system32\windowspowershell\v1.0", path)
+        self.assertLess(path.index(r"c:\windows\system32\wbem"),
+                        path.index(r"c:\windows\system32\windowspowershell\v1.0"))
+
     def test_5_many_requests_leave_no_trace(self):
         self.scenario()
         files = [self.request_file(r) for r in (
@@ -305,6 +372,25 @@ class WindowsService(unittest.TestCase):
         p = self._wait_for(lambda p: p["state"] == STOPPED and p["processes"] == 0, timeout=15)
         self.assertEqual((p["state"], p["processes"]), (STOPPED, 0))
         self.assertEqual(len(self.calls()), before + 1)
+
+    def test_6_squatted_pipe_stops_the_service_with_its_error(self):
+        # Another program made the pipe first: the service must not serve
+        # beside it, and says why it ended.
+        squatter = self.start_client_with_input("squat")
+        try:
+            self.assertEqual(squatter.stdout.readline(), b"squatting\n")
+            harness.run_wine(["start", SERVICE], exe="net")
+            p = self._wait_for(lambda p: p["state"] == STOPPED and p["processes"] == 0,
+                               timeout=15)
+            self.assertEqual((p["state"], p["processes"]), (STOPPED, 0))
+            # 231 (ERROR_PIPE_BUSY) under Wine; Windows answers 5 (access denied).
+            self.assertIn(p["exit"], (5, 231), p)
+        finally:
+            squatter.stdin.close()
+            squatter.wait(timeout=30)
+            if self.probe()["processes"] != 0:
+                harness.run_wine(["stop", SERVICE], exe="net", timeout=60)
+                self._wait_for(lambda p: p["processes"] == 0, timeout=20)
 
     def test_7_uninstall_twice(self):
         first = self.nivalto("service", "uninstall")

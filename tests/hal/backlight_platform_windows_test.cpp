@@ -27,8 +27,13 @@ TEST(WindowsProcessFacts, NameThisProcessAndItsExecutable) {
 
 TEST(WindowsBacklightPlatform, ProductRunsTheEmbeddedScriptWithPowerShellWithinAMinute) {
   const BacklightPlatform& platform = platform_backlight();
-  // Found by the program search, which looks in the executable's folder first.
-  EXPECT_EQ(platform.program, "powershell.exe");
+  // By full path in the system folder, never by the program search.
+  std::wstring system(MAX_PATH, L'\0');
+  system.resize(GetSystemDirectoryW(system.data(), MAX_PATH));
+  EXPECT_EQ(platform.program, win32::to_utf8(system) + "\\WindowsPowerShell\\v1.0\\powershell.exe");
+  EXPECT_EQ(platform.program, powershell_program());
+  // The file is there (Wine's placeholder, or the real one).
+  EXPECT_NE(GetFileAttributesW(win32::to_wide(platform.program).c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(platform.script, backlight_script_text());
   EXPECT_EQ(platform.time_limit, std::chrono::seconds(60));
 }

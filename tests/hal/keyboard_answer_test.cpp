@@ -71,6 +71,30 @@ TEST(KeyboardAnswerRecord, WrongShapesAreUnreadableWithTheirPosition) {
             "type invalide pour « source » : entier 7, attendu : chaîne at line 1 column 65");
 }
 
+TEST(KeyboardAnswerRecord, NulByteMakesTheAnswerUnreadableAtItsPosition) {
+  using namespace std::string_literals;
+  // The library alone would stop at the NUL and accept the object before it.
+  EXPECT_EQ(unreadable_reason(answer() + "\0junk"s),
+            "octet NUL at line 1 column " + std::to_string(answer().size() + 1));
+  EXPECT_EQ(unreadable_reason("\0"s + answer()), "octet NUL at line 1 column 1");
+  const std::string in_source = answer("true", "1", "2", "\"h\0id\""s);
+  EXPECT_EQ(unreadable_reason(in_source),
+            "octet NUL at line 1 column " + std::to_string(in_source.find('\0') + 1));
+}
+
+TEST(KeyboardAnswerRecord, HugeNumbersAreRefusedLikeAnyOtherUnusableValue) {
+  EXPECT_EQ(unreadable_reason(answer("true", "1e400")),
+            "type invalide pour « level » : nombre 1e400, attendu : entier de 0 à 255 at line 1 "
+            "column 44");
+  EXPECT_EQ(unreadable_reason(answer("true", "1", "-1E+999")),
+            "type invalide pour « max_level » : nombre -1E+999, attendu : entier de 0 à 255 at "
+            "line 1 column 60");
+  // In a member that is skipped it is harmless.
+  const auto record = decode_keyboard_json(answer().insert(1, "\"x\":[1e400],"));
+  ASSERT_TRUE(record.has_value()) << record.error();
+  EXPECT_EQ(record->level, 1);
+}
+
 TEST(KeyboardAnswerRecord, MissingOrRepeatedMembersAreUnreadable) {
   EXPECT_EQ(unreadable_reason(
                 R"({"available":true,"known":true,"level":1,"source":"hid","applied":true})"),

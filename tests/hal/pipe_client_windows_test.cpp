@@ -75,6 +75,51 @@ TEST(WindowsServicePipeClient, SendsTheRequestAndReturnsTheAnswer) {
   EXPECT_EQ(received, "{\"op\":\"keyboard_read\"}\n");
 }
 
+bool under_wine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+TEST(WindowsServicePipeClient, OpensForDataOnlyWithIdentificationQualityOfService) {
+  EXPECT_EQ(PIPE_CLIENT_OPEN_FLAGS,
+            static_cast<unsigned long>(FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
+                                       SECURITY_IDENTIFICATION));
+  EXPECT_EQ(PIPE_CLIENT_ACCESS & FILE_APPEND_DATA, 0UL);
+  EXPECT_EQ(PIPE_CLIENT_ACCESS & GENERIC_WRITE, 0UL);
+}
+
+TEST(WindowsServicePipeClient, ServerMayIdentifyTheCallerButNeverActAsIt) {
+  // Wine hands a pipe server an impersonation token whatever the client asked.
+  if (under_wine()) GTEST_SKIP() << "Wine ignores the client's quality of service";
+  // A server squatting the name impersonates its client: the token it gets is
+  // an identification token, which opens nothing in the caller's name.
+  const std::wstring name = fresh_pipe_name();
+  DWORD impersonated = 0;
+  SECURITY_IMPERSONATION_LEVEL level = SecurityDelegation;
+  {
+    OneShotServer server(name, [&](HANDLE pipe) {
+      (void)read_once(pipe);
+      if (ImpersonateNamedPipeClient(pipe)) {
+        impersonated = 1;
+        HANDLE token = nullptr;
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+          DWORD size = 0;
+          if (GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size)) {
+            impersonated = 2;
+          }
+          CloseHandle(token);
+        }
+        RevertToSelf();
+      }
+      write_all(pipe, "{}\n");
+    });
+    EXPECT_EQ(WindowsServicePipeClient(name).exchange("{}\n").outcome,
+              PipeExchange::Outcome::Answered);
+  }
+  ASSERT_EQ(impersonated, 2U);
+  EXPECT_EQ(level, SecurityIdentification);
+}
+
 TEST(WindowsServicePipeClient, TakesAtMostOneBufferOfAnswer) {
   const std::wstring name = fresh_pipe_name();
   OneShotServer server(name, [](HANDLE pipe) {

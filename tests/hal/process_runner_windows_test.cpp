@@ -108,6 +108,20 @@ TEST_F(WindowsProcessRunnerTest, MissingProgramIsNotStarted) {
   EXPECT_FALSE(run.error().description.empty());
 }
 
+TEST_F(WindowsProcessRunnerTest, NameWithoutFolderIsNeverSearchedFor) {
+  // argument_echo.exe stands beside unit_tests.exe, the first folder the
+  // program search would look in; the runner takes the name as it is.
+  std::wstring previous(MAX_PATH, L'\0');
+  previous.resize(GetCurrentDirectoryW(MAX_PATH, previous.data()));
+  std::wstring temporary(MAX_PATH, L'\0');
+  temporary.resize(GetTempPathW(MAX_PATH, temporary.data()));
+  ASSERT_TRUE(SetCurrentDirectoryW(temporary.c_str()));
+  const auto run = runner.run("argument_echo.exe", {"-x"}, 10s);
+  SetCurrentDirectoryW(previous.c_str());
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error().kind, ProcessFailure::Kind::NotStarted);
+}
+
 TEST_F(WindowsProcessRunnerTest, HungProgramIsEndedAtTheTimeLimit) {
   const auto started = Clock::now();
   const auto run = run_echo({"sleep", "600000"}, 500ms);

@@ -28,6 +28,50 @@ TEST(BoundedJsonTest, FaultsCarryTheParserDescriptionAndPosition) {
             "column 4");
 }
 
+TEST(BoundedJsonTest, NulBytesAreFaultsAtTheirPosition) {
+  using namespace std::string_literals;
+  const struct {
+    std::string text;
+    std::string fault;
+  } cases[] = {
+      {"{}\0"s, "octet NUL at line 1 column 3"},
+      {"\0{}"s, "octet NUL at line 1 column 1"},
+      {"[\"a\0b\"]"s, "octet NUL at line 1 column 4"},
+      {"[1,\n\"é\", \0"s, "octet NUL at line 2 column 6"},
+      // Before a syntax fault or after one: the NUL is what is reported.
+      {"\0 x"s, "octet NUL at line 1 column 1"},
+      {"x \0"s, "octet NUL at line 1 column 3"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = parse_bounded_json(c.text);
+    ASSERT_FALSE(parsed) << c.fault;
+    EXPECT_EQ(parsed.error(), c.fault);
+  }
+}
+
+TEST(BoundedJsonTest, NumbersTooLargeForADoubleAreReadAsZeroFractions) {
+  for (const char* text : {"1e400", "-1e400", "1E+309", "123.5e99999999999999999999"}) {
+    const auto parsed = parse_bounded_json(text);
+    ASSERT_TRUE(parsed) << text << ": " << parsed.error();
+    EXPECT_TRUE(parsed->is_number_float()) << text;
+    EXPECT_EQ(parsed->get<double>(), 0.0) << text;
+  }
+  const auto digits = parse_bounded_json(std::string(400, '9'));
+  ASSERT_TRUE(digits);
+  EXPECT_TRUE(digits->is_number_float());
+  // Large but finite numbers, tiny ones and text inside strings are untouched.
+  EXPECT_EQ(parse_bounded_json("1e308")->get<double>(), 1e308);
+  EXPECT_EQ(parse_bounded_json("1e-400")->get<double>(), 0.0);
+  EXPECT_EQ(parse_bounded_json(R"(["1e400","\"1e400"])")->dump(), R"(["1e400","\"1e400"])");
+  // Faults around a huge number keep their place and their wording.
+  EXPECT_EQ(parse_bounded_json("[1e400 x]").error(),
+            "syntax error while parsing array - invalid literal; last read: '1e400 x'; "
+            "expected ']' at line 1 column 8");
+  EXPECT_EQ(parse_bounded_json("01e400").error(),
+            "syntax error while parsing value - unexpected number literal; expected end of "
+            "input at line 1 column 6");
+}
+
 TEST(BoundedJsonTest, PositionCountsLinesAndCharacters) {
   // Line 3; each accented letter before the fault is one column, not two.
   const auto fault = parse_bounded_json("{\n\"a\": 1,\n\"éé\": tru }");

@@ -89,10 +89,35 @@ TEST_F(ProtocolTest, WriteWithoutAUsableLevelTouchesNothing) {
            R"({"op":"keyboard_write","level":true})",
            R"({"op":"keyboard_write","level":[1]})",
            R"({"op":"keyboard_write","level":18446744073709551616})",
+           // Too large even for a double: the same answer, never the library's text.
+           R"({"op":"keyboard_write","level":1e400})",
+           R"({"op":"keyboard_write","level":-1e400})",
        }) {
     EXPECT_EQ(handle(request), error_line("niveau manquant")) << request;
   }
   EXPECT_TRUE(backlight.calls.empty());
+}
+
+TEST_F(ProtocolTest, NulByteAnywhereMakesTheRequestUnreadableAtItsPosition) {
+  using namespace std::string_literals;
+  // Without the check the library stops at the NUL and reads only the first
+  // object, so this write would pass as a read.
+  EXPECT_EQ(handle("{\"op\":\"keyboard_read\"}\0{\"op\":\"keyboard_write\",\"level\":2}"s),
+            error_line("requête illisible : octet NUL at line 1 column 23"));
+  EXPECT_EQ(handle("\0"s), error_line("requête illisible : octet NUL at line 1 column 1"));
+  EXPECT_EQ(handle("{\"op\":\"keyboard_re\0ad\"}"s),
+            error_line("requête illisible : octet NUL at line 1 column 19"));
+  // The NUL wins over a syntax fault before it; the position is in the
+  // trimmed text.
+  EXPECT_EQ(handle("  {\"op\" x\n\0"s),
+            error_line("requête illisible : octet NUL at line 2 column 1"));
+  EXPECT_TRUE(backlight.calls.empty());
+}
+
+TEST_F(ProtocolTest, HugeNumbersElsewhereDoNotStopTheRequest) {
+  EXPECT_EQ(handle(R"({"op":"keyboard_read","level":1e400,"x":[-1e999,"1e400"]})"),
+            HID_LEVEL_1_OF_2);
+  EXPECT_EQ(backlight.calls, std::vector<std::string>{"read"});
 }
 
 TEST_F(ProtocolTest, UnknownOperationsQuoteTheOperationUnchanged) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -76,15 +77,98 @@ class FakeServiceManager final : public ServiceManager {
   std::vector<std::string> names_;
 };
 
+// Folder securities by path; a folder not listed does not exist.
+class FakeFolderFacts final : public InstallFolderFacts {
+ public:
+  std::optional<FolderSecurity> folder_security(const std::string& folder) override {
+    asked.push_back(folder);
+    const auto found = folders.find(folder);
+    if (found == folders.end()) return std::nullopt;
+    return found->second;
+  }
+  InstallingAccount installing_account() override { return account; }
+
+  std::map<std::string, FolderSecurity> folders;
+  InstallingAccount account{"S-1-5-21-1-2-3-500", true};
+  std::vector<std::string> asked;
+};
+
+const std::string INSTALL_FOLDER = R"(C:\Program Files\Nivalto)";
+const std::string FRAMEWORK_FOLDER = R"(C:\Program Files\Nivalto\framework)";
+
+// Program Files as shipped: SYSTEM, Administrators and TrustedInstaller may
+// change it, Users only read, CREATOR OWNER only on what it creates.
+FolderSecurity program_files() {
+  using enum AccessEntry::Type;
+  return FolderSecurity{"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                        std::vector<AccessEntry>{{Allow, 0x1F01FF, 0, "S-1-5-18"},
+                                                 {Allow, 0x1F01FF, 0, "S-1-5-32-544"},
+                                                 {Allow, 0x1200A9, 0, "S-1-5-32-545"},
+                                                 {Allow, 0x10000000, 0x0B, "S-1-3-0"}}};
+}
+
+std::string warning_for(const std::string& folder) {
+  return "attention : le dossier " + folder +
+         " peut être modifié par des comptes non administrateurs, qui pourraient y faire "
+         "exécuter leurs programmes en tant que LocalSystem ; installez nivalto.exe dans un "
+         "dossier que seuls les administrateurs peuvent modifier, par exemple sous "
+         "C:\\Program Files\n";
+}
+
 class RegistrationTest : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_TRUE(manager.open.empty()) << "a handle was left open"; }
   FakeServiceManager manager;
+  FakeFolderFacts folders;
   testing::RecordingConsole console;
 };
 
+TEST_F(RegistrationTest, InstallFolderOnlyAdministratorsChangeGivesNoWarning) {
+  folders.folders[INSTALL_FOLDER] = program_files();
+  folders.folders[FRAMEWORK_FOLDER] = program_files();
+  ASSERT_TRUE(install_service(console, manager, folders));
+  EXPECT_EQ(console.err_text, "");
+  EXPECT_EQ(folders.asked, (std::vector<std::string>{INSTALL_FOLDER, FRAMEWORK_FOLDER}));
+}
+
+TEST_F(RegistrationTest, InstallFolderUsersCanChangeIsWarnedAboutAndStillInstalled) {
+  FolderSecurity open = program_files();
+  open.entries->push_back({AccessEntry::Type::Allow, 0x0002, 0, "S-1-5-11"});
+  folders.folders[FRAMEWORK_FOLDER] = open;
+  folders.folders[INSTALL_FOLDER] = program_files();
+  ASSERT_TRUE(install_service(console, manager, folders));
+  EXPECT_EQ(console.err_text, warning_for(FRAMEWORK_FOLDER));
+  // Message and registration as always.
+  EXPECT_EQ(console.out_text,
+            "service NivaltoHal installé et démarré au prochain reboot\n"
+            "démarrez-le avec : sc start NivaltoHal\n");
+  ASSERT_TRUE(manager.created);
+
+  // Both folders open, and an already installed service: two warnings, the
+  // usual answer.
+  console = {};
+  folders.folders[INSTALL_FOLDER] = open;
+  manager.create_error = 1073;
+  ASSERT_TRUE(install_service(console, manager, folders));
+  EXPECT_EQ(console.err_text, warning_for(INSTALL_FOLDER) + warning_for(FRAMEWORK_FOLDER));
+  EXPECT_EQ(console.out_text, "le service NivaltoHal est déjà installé\n");
+}
+
+TEST_F(RegistrationTest, InstallingAccountCountsOnlyWhenItIsNoAdministrator) {
+  FolderSecurity own = program_files();
+  own.entries->push_back({AccessEntry::Type::Allow, 0x1F01FF, 0, "S-1-5-21-1-2-3-1001"});
+  folders.folders[INSTALL_FOLDER] = own;
+  folders.account = {"S-1-5-21-1-2-3-1001", true};
+  ASSERT_TRUE(install_service(console, manager, folders));
+  EXPECT_EQ(console.err_text, "");
+  folders.account.administrator = false;
+  manager.create_error = 1073;
+  ASSERT_TRUE(install_service(console, manager, folders));
+  EXPECT_EQ(console.err_text, warning_for(INSTALL_FOLDER));
+}
+
 TEST_F(RegistrationTest, InstallRegistersTheQuotedExecutableToStartAutomatically) {
-  ASSERT_TRUE(install_service(console, manager));
+  ASSERT_TRUE(install_service(console, manager, folders));
   EXPECT_EQ(console.out_text,
             "service NivaltoHal installé et démarré au prochain reboot\n"
             "démarrez-le avec : sc start NivaltoHal\n");
@@ -106,14 +190,15 @@ TEST_F(RegistrationTest, InstallRegistersTheQuotedExecutableToStartAutomatically
 
 TEST_F(RegistrationTest, InstallOverAnExistingServiceLeavesItAndSucceeds) {
   manager.create_error = 1073;
-  ASSERT_TRUE(install_service(console, manager));
+  ASSERT_TRUE(install_service(console, manager, folders));
   EXPECT_EQ(console.out_text, "le service NivaltoHal est déjà installé\n");
   EXPECT_EQ(manager.log.back(), "close manager");
 }
 
 TEST_F(RegistrationTest, InstallRefusedByTheManagerGivesTheCode) {
   manager.create_error = 5;
-  EXPECT_EQ(install_service(console, manager).error(), "création du service refusée (code 5)");
+  EXPECT_EQ(install_service(console, manager, folders).error(),
+            "création du service refusée (code 5)");
   EXPECT_EQ(console.out_text, "");
 }
 
@@ -121,7 +206,7 @@ TEST_F(RegistrationTest, WithoutAdministratorRightsNothingIsOpened) {
   manager.manager_error = 5;
   const std::string expected =
       "gestionnaire de services inaccessible (code 5) : invite administrateur requise";
-  EXPECT_EQ(install_service(console, manager).error(), expected);
+  EXPECT_EQ(install_service(console, manager, folders).error(), expected);
   EXPECT_EQ(uninstall_service(console, manager).error(), expected);
   EXPECT_EQ(manager.log, (Log{"open manager 2", "open manager 2"}));
   EXPECT_EQ(console.out_text, "");
@@ -129,7 +214,7 @@ TEST_F(RegistrationTest, WithoutAdministratorRightsNothingIsOpened) {
 
 TEST_F(RegistrationTest, InstallWithoutTheExecutablePathClosesTheManager) {
   manager.path = std::unexpected(std::string("Le fichier spécifié est introuvable."));
-  EXPECT_EQ(install_service(console, manager).error(),
+  EXPECT_EQ(install_service(console, manager, folders).error(),
             "chemin de l'exécutable introuvable : Le fichier spécifié est introuvable.");
   EXPECT_EQ(manager.log, (Log{"open manager 2", "executable path", "close manager"}));
 }

@@ -27,7 +27,8 @@ class FakeStatus final : public ServiceStatusReporter {
     log_.push_back("register handler");
     return registers;
   }
-  void report(ServiceState state) override {
+  void report(ServiceState state, std::uint32_t exit_code) override {
+    if (exit_code != 0) log_.push_back("exit code " + std::to_string(exit_code));
     switch (state) {
       case ServiceState::StartPending:
         log_.push_back("report start pending");
@@ -70,18 +71,19 @@ class FakeFactory final : public PipeServerFactory {
     if (!events_created) return nullptr;
     return std::make_unique<FakeEvents>(log_, on_events_closed);
   }
-  std::unique_ptr<ServerPipe> create_pipe(const ServiceEvents& events) override {
+  std::expected<std::unique_ptr<ServerPipe>, std::uint32_t> create_pipe(
+      const ServiceEvents& events) override {
     log_.push_back("create pipe");
     EXPECT_EQ(events.stop_event(), STOP_EVENT);
     EXPECT_EQ(events.connect_event(), CONNECT_EVENT);
     if (on_create_pipe) on_create_pipe();
-    if (!pipe_created) return nullptr;
+    if (pipe_error != 0) return std::unexpected(pipe_error);
     auto pipe = std::make_unique<FakeServerPipe>(log_);
     if (script_pipe) script_pipe(*pipe);
-    return pipe;
+    return std::unique_ptr<ServerPipe>(std::move(pipe));
   }
   bool events_created = true;
-  bool pipe_created = true;
+  std::uint32_t pipe_error = 0;  // nonzero: the creation fails with it
   std::function<void()> on_events_closed;
   std::function<void()> on_create_pipe;
   std::function<void(FakeServerPipe&)> script_pipe;
@@ -135,11 +137,16 @@ TEST_F(ServiceBodyTest, MissingEventsStillEndWithTheStoppedReport) {
   EXPECT_EQ(log, concat({STARTED, {"create events", "report stopped"}}));
 }
 
-TEST_F(ServiceBodyTest, PipeThatCannotBeCreatedClosesTheEventsAndReportsStopped) {
-  factory.pipe_created = false;
-  run();
-  EXPECT_EQ(log,
-            concat({STARTED, {"create events", "create pipe", "close events", "report stopped"}}));
+TEST_F(ServiceBodyTest, PipeThatCannotBeCreatedEndsWithItsErrorAsExitCode) {
+  // 5: what the first-instance flag gives when another process made the pipe.
+  for (const std::uint32_t code : {5U, 231U}) {
+    log.clear();
+    factory.pipe_error = code;
+    run();
+    EXPECT_EQ(log, concat({STARTED,
+                           {"create events", "create pipe", "close events",
+                            "exit code " + std::to_string(code), "report stopped"}}));
+  }
 }
 
 TEST_F(ServiceBodyTest, StopEventIsPublishedBeforeThePipeExists) {
@@ -164,10 +171,10 @@ TEST_F(ServiceBodyTest, StopControlWhileWaitingSignalsTheStopEvent) {
 }
 
 TEST_F(ServiceBodyTest, NoControlCanSignalTheStopEventOnceItIsBeingClosed) {
-  for (const bool pipe_created : {true, false}) {
+  for (const std::uint32_t pipe_error : {0U, 5U}) {
     StopSignal stop;
     RecordingSetter late;
-    factory.pipe_created = pipe_created;
+    factory.pipe_error = pipe_error;
     factory.on_events_closed = [&] { stop.request_stop(late); };
     run_service_body(status, factory, stop, handler);
     EXPECT_TRUE(late.signalled.empty());

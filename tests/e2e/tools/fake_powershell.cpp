@@ -1,12 +1,14 @@
-// Stands in for powershell.exe beside nivalto.exe, so that the service's
-// requests can be answered without a backlight. Its behaviour comes from
+// Stands in for powershell.exe in the system folder (and, as a decoy that
+// must never run, elsewhere), so that the service's requests can be answered
+// without a backlight. Its behaviour comes from
 // scenario.txt in its own directory, one key=value per line:
 //   exit=N        exit code (default 0)
 //   sleep_ms=N    wait this long before answering (default 0)
 //   stdout=TEXT   printed followed by a line feed; {mode} and {level} are
 //                 replaced by the -Mode and -Level arguments
 // Each run first appends "mode=M level=L framework=F script=present|missing"
-// to calls.log beside it, so a test can see what it was given and when.
+// to calls.log beside it, so a test can see what it was given and when, and
+// writes its current folder and PATH to environment.log beside it.
 #include <windows.h>
 
 #include <cstdio>
@@ -61,6 +63,14 @@ int wmain(int argc, wchar_t** argv) {
     log << "mode=" << mode << " level=" << level
         << " framework=" << to_utf8(options[L"-FrameworkDir"])
         << " script=" << (script_present ? "present" : "missing") << "\n";
+  }
+  {
+    wchar_t current[4096];
+    const DWORD length = GetCurrentDirectoryW(4096, current);
+    const wchar_t* path = _wgetenv(L"PATH");
+    std::ofstream log((dir + L"environment.log").c_str(), std::ios::trunc | std::ios::binary);
+    log << "cwd=" << to_utf8(std::wstring(current, length < 4096 ? length : 0)) << "\n"
+        << "path=" << to_utf8(path ? path : L"") << "\n";
   }
 
   std::map<std::string, std::string> scenario;

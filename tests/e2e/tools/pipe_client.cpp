@@ -6,6 +6,10 @@
 //                                       distinct=D" (K requests that got an
 //                                       answer, D different answers)
 //   pipe_client hold MS                 connects, writes nothing, closes after MS
+//   pipe_client squat                   creates the pipe's one instance itself,
+//                                       as another program could before the
+//                                       service starts; prints "squatting",
+//                                       holds it until its standard input ends
 // Exit codes: 0 done, 3 busy (the single instance is taken; printed as "busy"
 // on standard error), 2 other open failure, 4 exchange failure.
 #include <windows.h>
@@ -78,7 +82,7 @@ std::string read_file(const wchar_t* path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) return 64;
+  if (argc < 2) return 64;
   const std::wstring command = argv[1];
   DWORD error = 0;
 
@@ -101,6 +105,20 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(pipe);
     print(answer);
     return ok ? 0 : 4;
+  }
+
+  if (argc < 3 && command != L"squat") return 64;
+  if (command == L"squat") {
+    HANDLE pipe = CreateNamedPipeW(PIPE, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return fail_open(GetLastError());
+    print("squatting\n");
+    char byte = 0;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &got, nullptr) && got != 0) {
+    }
+    CloseHandle(pipe);
+    return 0;
   }
 
   if (command == L"repeat" && argc > 3) {

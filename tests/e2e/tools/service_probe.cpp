@@ -1,7 +1,8 @@
 // Prints what the end-to-end tests watch of the NivaltoHal service:
-//   "state=S processes=N handles=H commit=B managers=M"
+//   "state=S processes=N handles=H commit=B managers=M exit=E"
 // S is the service manager's state number (1 stopped, 2 start pending,
-// 4 running; 0 when the service is not registered). N is the number of
+// 4 running; 0 when the service is not registered), E the exit code it
+// last reported. N is the number of
 // nivalto.exe processes; H and B are the handle count and the committed
 // private memory (bytes) of the one such process, 0 when N is not 1.
 // The handle count comes from the system-wide handle table, because Wine
@@ -20,21 +21,22 @@
 
 #include <cstdio>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
 
-DWORD service_state() {
+// The state and the exit code of the last stopped report (dwWin32ExitCode).
+std::pair<DWORD, DWORD> service_state() {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) return 0;
-  DWORD state = 0;
+  if (manager == nullptr) return {0, 0};
+  SERVICE_STATUS status{};
   if (SC_HANDLE service = OpenServiceW(manager, L"NivaltoHal", SERVICE_QUERY_STATUS)) {
-    SERVICE_STATUS status{};
-    if (QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+    if (!QueryServiceStatus(service, &status)) status = SERVICE_STATUS{};
     CloseServiceHandle(service);
   }
   CloseServiceHandle(manager);
-  return state;
+  return {status.dwCurrentState, status.dwWin32ExitCode};
 }
 
 std::vector<DWORD> processes_named(const wchar_t* name) {
@@ -107,7 +109,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 0;
   }
-  const DWORD state = service_state();
+  const auto [state, exit_code] = service_state();
   const std::vector<DWORD> processes = processes_named(L"nivalto.exe");
   const std::size_t managers = processes_named(L"services.exe").size();
   DWORD handles = 0;
@@ -116,7 +118,8 @@ int wmain(int argc, wchar_t** argv) {
     handles = handle_count(processes.front());
     commit = committed_bytes(processes.front());
   }
-  std::printf("state=%lu processes=%zu handles=%lu commit=%llu managers=%zu\n", state,
-              processes.size(), handles, static_cast<unsigned long long>(commit), managers);
+  std::printf("state=%lu processes=%zu handles=%lu commit=%llu managers=%zu exit=%lu\n", state,
+              processes.size(), handles, static_cast<unsigned long long>(commit), managers,
+              exit_code);
   return 0;
 }

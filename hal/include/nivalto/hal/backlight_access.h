@@ -91,6 +91,8 @@ class ProcessFacts {
 
 // A hung PowerShell would otherwise hold the single service thread forever.
 inline constexpr std::chrono::milliseconds SCRIPT_TIME_LIMIT{std::chrono::seconds(60)};
+// The program's name; on Windows it is run by its full path in the system
+// folder (powershell_program), never found by the program search.
 inline constexpr std::string_view POWERSHELL_PROGRAM = "powershell.exe";
 inline constexpr std::string_view FRAMEWORK_DIRECTORY_NAME = "framework";
 

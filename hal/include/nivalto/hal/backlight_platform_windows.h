@@ -11,4 +11,8 @@ class WindowsProcessFacts final : public ProcessFacts {
   [[nodiscard]] std::optional<std::string> executable_path() override;
 };
 
+// "{system folder}\WindowsPowerShell\v1.0\powershell.exe", the system folder
+// from GetSystemDirectoryW; the empty text when there is none.
+[[nodiscard]] std::string powershell_program();
+
 }  // namespace nivalto

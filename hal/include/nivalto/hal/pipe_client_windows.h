@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <chrono>
 #include <string>
 
@@ -12,6 +14,13 @@ namespace nivalto {
 // it answers; past that margin it is taken as hung.
 inline constexpr std::chrono::milliseconds PIPE_TIME_LIMIT =
     SCRIPT_TIME_LIMIT + std::chrono::seconds(10);
+
+// How the client opens the pipe: overlapped, and with the quality-of-service
+// flags that let the server identify the caller but never act as it.
+inline constexpr unsigned long PIPE_CLIENT_OPEN_FLAGS =
+    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+// Reading and writing data only, all the service's pipe grants a user.
+inline constexpr unsigned long PIPE_CLIENT_ACCESS = FILE_GENERIC_READ | FILE_WRITE_DATA;
 
 // The client side of the service's pipe: CreateFileW on the name, one write,
 // one read of at most PIPE_BUFFER_SIZE bytes, close. The server may identify

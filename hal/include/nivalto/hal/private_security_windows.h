@@ -9,6 +9,16 @@
 
 namespace nivalto {
 
+// This process's TOKEN_USER record (the account's SID), as GetTokenInformation
+// writes it. The error is the Win32 code of the failed step.
+[[nodiscard]] std::expected<std::vector<std::byte>, unsigned long> current_token_user();
+
+// Fills `descriptor` with `acl` as its protected list, so no inheritable entry
+// of a parent widens it, and `attributes` (not inherited by child processes)
+// with the descriptor.
+[[nodiscard]] std::expected<void, unsigned long> protected_attributes(
+    SECURITY_DESCRIPTOR& descriptor, ACL* acl, SECURITY_ATTRIBUTES& attributes);
+
 // Security attributes that grant access to the account this process runs as
 // and to nobody else, with no access inherited from the parent folder. Files
 // and pipes made with them cannot be opened, replaced or deleted by other

@@ -10,8 +10,9 @@ namespace nivalto {
 // answer is one short line, and a runaway program must not exhaust memory.
 inline constexpr std::size_t MAX_CAPTURED_OUTPUT = std::size_t{1} << 20;
 
-// CreateProcessW with CREATE_NO_WINDOW; the program is found by the system's
-// search. Standard input is the NUL device; standard output and standard
+// CreateProcessW with CREATE_NO_WINDOW; `program` is a full path, given as
+// the application name too, so the system's program search never chooses
+// which file runs. Standard input is the NUL device; standard output and standard
 // error are read together on this thread until both end, so that a child
 // filling one stream cannot stall on it while we wait on the other. The
 // child and everything it starts run in a job that is ended when the time

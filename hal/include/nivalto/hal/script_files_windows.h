@@ -16,7 +16,9 @@ namespace nivalto {
 class WindowsScriptFiles final : public ScriptFiles {
  public:
   // GetTempPath2W where the system has it (the protected SystemTemp folder
-  // for LocalSystem), else GetTempPathW. Ends with a separator.
+  // for LocalSystem); without it, GetTempPathW for an ordinary account and
+  // the checked system folder for LocalSystem (see script_directory). Ends
+  // with a separator.
   [[nodiscard]] std::expected<std::string, std::string> temporary_directory() override;
   [[nodiscard]] std::expected<std::unique_ptr<HeldScriptFile>, std::string> create(
       const std::string& path, std::string_view contents) override;
