@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
   json_t* outputs = json_object_get(tool, "outputs");
   size_t count = json_array_size(outputs);
   if (count == 0) return 0;
-  const char* text = json_string_value(json_array_get(outputs, run < (int)count ? (size_t)run : count - 1));
+  const char* text =
+      json_string_value(json_array_get(outputs, run < (int)count ? (size_t)run : count - 1));
   const char* stream = json_string_value(json_object_get(tool, "stream"));
   FILE* target = stream && strcmp(stream, "stderr") == 0 ? stderr : stdout;
   if (text) fprintf(target, "%s\n", text);

@@ -173,9 +173,9 @@ SIM_EXPORT int32_t HidP_GetValueCaps(int report_type, HIDP_VALUE_CAPS* caps, uin
   unsigned count = (unsigned)json_array_size(values);
   unsigned filled = count < *length ? count : *length;
   for (unsigned k = 0; k < filled; k++) fill_value_caps(json_array_get(values, k), &caps[k]);
-  int32_t status = (int32_t)sim_int(sim_hid(device), "value_caps_status",
-                                    filled == count ? HIDP_STATUS_SUCCESS
-                                                    : (int32_t)HIDP_STATUS_BUFFER_TOO_SMALL);
+  int32_t status = (int32_t)sim_int(
+      sim_hid(device), "value_caps_status",
+      filled == count ? HIDP_STATUS_SUCCESS : (int32_t)HIDP_STATUS_BUFFER_TOO_SMALL);
   sim_log("HidP_GetValueCaps type=%d room=%u -> %u, 0x%08x", report_type, *length, filled,
           (uint32_t)status);
   *length = (uint16_t)filled;
@@ -193,17 +193,17 @@ static int locate(int device, int report_type, unsigned page, unsigned link, uns
     *status = (int32_t)HIDP_STATUS_USAGE_NOT_FOUND;
   } else if (length != sim_report_length(device, report_type) || report == NULL) {
     *status = (int32_t)HIDP_STATUS_INVALID_REPORT_LENGTH;
-  } else if (report[0] != (uint8_t)sim_int(json_array_get(sim_value_caps(device, report_type),
-                                                           (size_t)slot),
-                                           "report_id", 0)) {
+  } else if (report[0] !=
+             (uint8_t)sim_int(json_array_get(sim_value_caps(device, report_type), (size_t)slot),
+                              "report_id", 0)) {
     *status = (int32_t)HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
   }
   return *status == (int32_t)HIDP_STATUS_SUCCESS ? slot : -1;
 }
 
-SIM_EXPORT int32_t HidP_SetUsageValue(int report_type, uint16_t page, uint16_t link,
-                                      uint16_t usage, uint32_t value, Preparsed* preparsed,
-                                      uint8_t* report, uint32_t length) {
+SIM_EXPORT int32_t HidP_SetUsageValue(int report_type, uint16_t page, uint16_t link, uint16_t usage,
+                                      uint32_t value, Preparsed* preparsed, uint8_t* report,
+                                      uint32_t length) {
   int device = device_of(preparsed, "HidP_SetUsageValue");
   if (device < 0) return (int32_t)HIDP_STATUS_INVALID_PREPARSED_DATA;
   int32_t status;
@@ -218,9 +218,9 @@ SIM_EXPORT int32_t HidP_SetUsageValue(int report_type, uint16_t page, uint16_t l
   return status;
 }
 
-SIM_EXPORT int32_t HidP_GetUsageValue(int report_type, uint16_t page, uint16_t link,
-                                      uint16_t usage, uint32_t* value, Preparsed* preparsed,
-                                      const uint8_t* report, uint32_t length) {
+SIM_EXPORT int32_t HidP_GetUsageValue(int report_type, uint16_t page, uint16_t link, uint16_t usage,
+                                      uint32_t* value, Preparsed* preparsed, const uint8_t* report,
+                                      uint32_t length) {
   int device = device_of(preparsed, "HidP_GetUsageValue");
   if (device < 0) return (int32_t)HIDP_STATUS_INVALID_PREPARSED_DATA;
   int32_t status;

@@ -26,8 +26,8 @@ int sim_find_value(int device, int report_type, unsigned page, unsigned usage) {
     json_t* range = json_object_get(value, "range");
     unsigned low = json_is_array(range) ? (unsigned)json_integer_value(json_array_get(range, 0))
                                         : (unsigned)sim_int(value, "usage", 0x7B);
-    unsigned high = json_is_array(range) ? (unsigned)json_integer_value(json_array_get(range, 1))
-                                         : low;
+    unsigned high =
+        json_is_array(range) ? (unsigned)json_integer_value(json_array_get(range, 1)) : low;
     if ((unsigned)sim_int(value, "usage_page", 0x0C) == page && low <= usage && usage <= high) {
       return (int)k;
     }
@@ -74,8 +74,8 @@ int sim_hid_send(void* handle, const uint8_t* report, uint32_t length, int repor
     sim_set_error(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  int error = sim_next_error(json_object_get(sim_hid(device), sequence),
-                             sim_hid_counter(device, sequence));
+  int error =
+      sim_next_error(json_object_get(sim_hid(device), sequence), sim_hid_counter(device, sequence));
   if (error) {
     sim_log("  -> error %d", error);
     sim_set_error(error);

@@ -13,9 +13,8 @@ static int thinkpad_opens, thinkpad_gets, thinkpad_sets;
 
 static json_t* thinkpad(void) { return json_object_get(sim_scenario(), "thinkpad"); }
 
-SIM_EXPORT void* CreateFileW(const wchar16* name, uint32_t access, uint32_t share,
-                             void* security, uint32_t disposition, uint32_t flags,
-                             void* template_file) {
+SIM_EXPORT void* CreateFileW(const wchar16* name, uint32_t access, uint32_t share, void* security,
+                             uint32_t disposition, uint32_t flags, void* template_file) {
   char path[512];
   sim_narrow(name, path, sizeof path);
   sim_log("CreateFileW %s access=0x%08x share=%u disposition=%u flags=0x%x security=%s template=%s",
@@ -86,7 +85,6 @@ SIM_EXPORT int DeviceIoControl(void* device, uint32_t code, uint8_t* in, uint32_
   sim_log("  -> out=0x%08x", word);
   return 1;
 }
-
 
 SIM_EXPORT int WriteFile(void* file, const uint8_t* buffer, uint32_t length, uint32_t* written,
                          void* overlapped) {

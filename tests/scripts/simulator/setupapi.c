@@ -97,10 +97,10 @@ SIM_EXPORT int SetupDiGetDeviceInterfaceDetailW(void* set, SP_DEVICE_INTERFACE_D
   char path[512];
   sim_hid_path(device, path, sizeof path);
   size_t length = strlen(path);
-  uint32_t need = (uint32_t)sim_int(sim_hid(device), "detail_size",
-                                    (long long)(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W,
-                                                         DevicePath) +
-                                                (length + 1) * sizeof(wchar16)));
+  uint32_t need =
+      (uint32_t)sim_int(sim_hid(device), "detail_size",
+                        (long long)(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                    (length + 1) * sizeof(wchar16)));
   if (required) *required = need;
   if (detail == NULL) {
     if (size != 0) sim_fault("SetupDiGetDeviceInterfaceDetailW: no buffer but size %u", size);
@@ -108,8 +108,8 @@ SIM_EXPORT int SetupDiGetDeviceInterfaceDetailW(void* set, SP_DEVICE_INTERFACE_D
     sim_set_error(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  sim_log("SetupDiGetDeviceInterfaceDetailW interface %d cbSize=%u size=%u", device,
-          detail->cbSize, size);
+  sim_log("SetupDiGetDeviceInterfaceDetailW interface %d cbSize=%u size=%u", device, detail->cbSize,
+          size);
   if (detail->cbSize != sizeof *detail) {
     sim_fault("SetupDiGetDeviceInterfaceDetailW with cbSize %u, not %zu", detail->cbSize,
               sizeof *detail);
