@@ -92,3 +92,15 @@ Describe 'Backlight script: <Name>' -ForEach $cases {
         Get-ResourceFaults $run.Log | Should -BeNullOrEmpty
     }
 }
+
+# No run reaches this text: the script writes only to a device it found. The
+# class it compiles is checked here directly, from the same embedded bytes.
+Describe 'HidKbBacklight.Write without a device' {
+    It 'raises "peripherique HID absent"' {
+        $text = [System.Text.Encoding]::ASCII.GetString($embedded)
+        $source = [regex]::Match($text, "(?s)\`$HidKbBacklightSource = @'\n(.*?)\n'@").Groups[1].Value
+        $source | Should -Not -BeNullOrEmpty
+        Add-Type -TypeDefinition $source -IgnoreWarnings
+        { [HidKbBacklight]::Write($null, 0) } | Should -Throw -ExpectedMessage '*"peripherique HID absent"'
+    }
+}
