@@ -1027,11 +1027,20 @@ if ($hidFound) {
 $wmiNamespace = 'root/WMI'
 $wmiClass = 'LENOVO_LIGHTING_METHOD'
 
-# Brightness values of the class: 1 off, 2 low, 3 high.
+# Brightness values of the class: 1 off, 2 low, 3 high. An answer without
+# Current_Brightness_Level reads as 0, out of range: under Set-StrictMode a
+# plain reading of a missing member would throw instead.
 function Get-WmiBrightness {
     param($Instance)
     $output = Invoke-CimMethod -InputObject $Instance -MethodName 'Get_Lighting_Current_Status' -Arguments @{ Lighting_ID = [uint32]0 }
-    return [int]$output.Current_Brightness_Level
+    if ($null -eq $output) {
+        return 0
+    }
+    $member = $output.PSObject.Properties['Current_Brightness_Level']
+    if ($null -eq $member) {
+        return 0
+    }
+    return [int]$member.Value
 }
 
 # The class or $null; a missing class is the normal case on other machines and
