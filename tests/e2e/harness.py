@@ -42,6 +42,8 @@ class Result:
     status: int
     out: bytes
     err: bytes
+    # The steps a traced test tool logged (run_traced_tool), for failure reports.
+    trace: str = ""
 
     @property
     def out_text(self) -> str:
@@ -60,7 +62,9 @@ def wine_env() -> dict:
     """The environment of every Wine run: a private prefix, created once per run."""
     global _wine_ready
     env = dict(os.environ)
-    env["WINEPREFIX"] = str(E2E_BUILD / "wineprefix")
+    # Two runs side by side (scripts/test) each name their own prefix, so
+    # that each has a Wine session, and a service manager, of its own.
+    env["WINEPREFIX"] = str(E2E_BUILD / os.environ.get("NIVALTO_E2E_PREFIX", "wineprefix"))
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installer dialogs when the prefix is created.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
@@ -109,6 +113,31 @@ def stop_wine() -> None:
                        stderr=subprocess.DEVNULL, timeout=60)
 
 
+def tail(path: Path, lines: int = 12) -> str:
+    """The last lines of a log, for a failure report."""
+    if not path.exists():
+        return f"({path.name} does not exist)"
+    text = path.read_bytes().decode("utf-8", "replace").splitlines()[-lines:]
+    return "\n".join(f"  | {line}" for line in text) if text else f"({path.name} is empty)"
+
+
+def exchange_report(request: bytes, expected: bytes | None, result: "Result",
+                    logs: dict[str, Path]) -> str:
+    """What a failed exchange was: the request, the expected and received
+    bytes, the client's status and error stream, and the end of each log."""
+    parts = [f"request  ({len(request)} bytes): {request[:300]!r}"]
+    if expected is not None:
+        parts.append(f"expected ({len(expected)} bytes): {expected!r}")
+    parts += [f"received ({len(result.out)} bytes): {result.out!r}",
+              f"client status {result.status}, stderr: {result.err[-2000:]!r}"]
+    if result.trace:
+        parts.append("the client's steps (tick count in ms, process, step, values):\n" +
+                     "\n".join(f"  | {line}" for line in result.trace.splitlines()[-12:]))
+    for title, path in logs.items():
+        parts.append(f"last lines of {title} ({path}):\n{tail(path)}")
+    return "\n".join(parts)
+
+
 def windows_path(path: Path | str) -> str:
     """The Wine view of a Linux path (drive Z: is the Linux root)."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
@@ -149,12 +178,13 @@ def run_native(args: list[str], cwd=None, firmware: bytes | None | str = "host",
 
 
 def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | None = None,
-             dmi: dict[str, str] | None | str = "host") -> Result:
+             dmi: dict[str, str] | None | str = "host", extra_env: dict | None = None) -> Result:
     """Runs nivalto.exe under Wine. dmi: "host" leaves the machine's own files;
     None hides /sys/class/dmi entirely; a dict gives the text of each
     /sys/class/dmi/id file that should exist (a line feed is appended, as the
     kernel does)."""
     env = wine_env()
+    env.update(extra_env or {})
     command = [WINE, str(exe or WINDOWS_EXE), *args]
     if dmi != "host":
         files = {} if dmi is None else {
@@ -162,6 +192,39 @@ def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | N
         }
         command = _in_namespace(command, "/sys/class", files)
     return _run(command, cwd, env, timeout)
+
+
+TOOL_TRACES = E2E_BUILD / "tool-traces"
+# Runs of a traced tool that Wine ended before the program's first line, as
+# "tool arguments: status"; run.py prints them at the end.
+unstarted_runs: list[str] = []
+_trace_number = 0
+
+
+def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
+    """Runs one of the suite's own Windows tools that logs its steps to the
+    file named by PIPE_CLIENT_TRACE, its first step being "start".
+
+    Now and then, on a loaded machine, Wine ends a new process with status 1
+    and no output before the program's first line has run; the service never
+    hears of such a client. A run that left no trace did nothing, so it is run
+    again (twice at most) and listed in unstarted_runs. A run that started is
+    returned as it is, whatever became of it: a lost answer still fails."""
+    global _trace_number
+    TOOL_TRACES.mkdir(parents=True, exist_ok=True)
+    for _ in range(3):
+        _trace_number += 1
+        trace = TOOL_TRACES / f"{os.getpid()}-{_trace_number}.log"
+        trace.unlink(missing_ok=True)
+        result = run_wine(args, exe=exe, timeout=timeout,
+                          extra_env={"PIPE_CLIENT_TRACE": windows_path(trace)})
+        if trace.exists():
+            result.trace = trace.read_text(encoding="utf-8", errors="replace")
+            trace.unlink()
+            return result
+        unstarted_runs.append(f"{Path(exe).name} {' '.join(args)}: status {result.status}, "
+                              f"stdout {result.out[:80]!r}, stderr {result.err[-300:]!r}")
+    return result
 
 
 def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
