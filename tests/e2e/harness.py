@@ -54,6 +54,17 @@ class Result:
         return self.err.decode("utf-8")
 
 
+# Now and then Wine cannot reserve the fixed address of the shared user data
+# (0x7ffe0000) in a new process, because something the system placed at
+# random took it; the process then ends with status 1 before the program's
+# first instruction, writing only this line, on Wine's "err:virtual" channel.
+# Such a run did nothing at all, so it is run again; the channel stays on in
+# every run to tell it apart from a run of the program that failed.
+WINE_START_FAILURE = b"failed to map the shared user data"
+WINEDEBUG = "-all,err+virtual"
+# What Wine could not start, as "program arguments"; run.py lists them.
+wine_start_failures: list[str] = []
+
 _wine_ready = False
 _keeper: subprocess.Popen | None = None
 
@@ -65,7 +76,7 @@ def wine_env() -> dict:
     # Two runs side by side (scripts/test) each name their own prefix, so
     # that each has a Wine session, and a service manager, of its own.
     env["WINEPREFIX"] = str(E2E_BUILD / os.environ.get("NIVALTO_E2E_PREFIX", "wineprefix"))
-    env["WINEDEBUG"] = "-all"
+    env["WINEDEBUG"] = WINEDEBUG
     # No Mono or Gecko installer dialogs when the prefix is created.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     env.pop("DISPLAY", None)
@@ -182,48 +193,45 @@ def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | N
     """Runs nivalto.exe under Wine. dmi: "host" leaves the machine's own files;
     None hides /sys/class/dmi entirely; a dict gives the text of each
     /sys/class/dmi/id file that should exist (a line feed is appended, as the
-    kernel does)."""
+    kernel does). A run that Wine could not start (see WINE_START_FAILURE)
+    is run again, twice at most, and listed in wine_start_failures."""
     env = wine_env()
     env.update(extra_env or {})
     command = [WINE, str(exe or WINDOWS_EXE), *args]
-    if dmi != "host":
-        files = {} if dmi is None else {
-            f"dmi/id/{name}": (value + "\n").encode("utf-8") for name, value in dmi.items()
-        }
-        command = _in_namespace(command, "/sys/class", files)
-    return _run(command, cwd, env, timeout)
+    for _ in range(3):
+        run = command
+        if dmi != "host":
+            files = {} if dmi is None else {
+                f"dmi/id/{name}": (value + "\n").encode("utf-8") for name, value in dmi.items()
+            }
+            run = _in_namespace(command, "/sys/class", files)
+        result = _run(run, cwd, env, timeout)
+        if not (result.status == 1 and WINE_START_FAILURE in result.err):
+            return result
+        wine_start_failures.append(f"{Path(command[1]).name} {' '.join(args)[:120]}")
+    return result
 
 
 TOOL_TRACES = E2E_BUILD / "tool-traces"
-# Runs of a traced tool that Wine ended before the program's first line, as
-# "tool arguments: status"; run.py prints them at the end.
-unstarted_runs: list[str] = []
 _trace_number = 0
 
 
 def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
     """Runs one of the suite's own Windows tools that logs its steps to the
-    file named by PIPE_CLIENT_TRACE, its first step being "start".
-
-    Now and then, on a loaded machine, Wine ends a new process with status 1
-    and no output before the program's first line has run; the service never
-    hears of such a client. A run that left no trace did nothing, so it is run
-    again (twice at most) and listed in unstarted_runs. A run that started is
-    returned as it is, whatever became of it: a lost answer still fails."""
+    file named by PIPE_CLIENT_TRACE; the steps land in Result.trace, for the
+    failure report."""
     global _trace_number
     TOOL_TRACES.mkdir(parents=True, exist_ok=True)
-    for _ in range(3):
-        _trace_number += 1
-        trace = TOOL_TRACES / f"{os.getpid()}-{_trace_number}.log"
-        trace.unlink(missing_ok=True)
-        result = run_wine(args, exe=exe, timeout=timeout,
-                          extra_env={"PIPE_CLIENT_TRACE": windows_path(trace)})
-        if trace.exists():
-            result.trace = trace.read_text(encoding="utf-8", errors="replace")
-            trace.unlink()
-            return result
-        unstarted_runs.append(f"{Path(exe).name} {' '.join(args)}: status {result.status}, "
-                              f"stdout {result.out[:80]!r}, stderr {result.err[-300:]!r}")
+    _trace_number += 1
+    trace = TOOL_TRACES / f"{os.getpid()}-{_trace_number}.log"
+    trace.unlink(missing_ok=True)
+    result = run_wine(args, exe=exe, timeout=timeout,
+                      extra_env={"PIPE_CLIENT_TRACE": windows_path(trace)})
+    if trace.exists():
+        result.trace = trace.read_text(encoding="utf-8", errors="replace")
+        trace.unlink()
+    else:
+        result.trace = "(no step logged: the program never ran its first line)"
     return result
 
 

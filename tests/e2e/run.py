@@ -53,8 +53,8 @@ def main() -> int:
         harness.stop_wine()
     failed = len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses)
     skipped = len(result.skipped)
-    for run in harness.unstarted_runs:
-        print(f"e2e: Wine ended a run before its program started, run again: {run}")
+    for run in harness.wine_start_failures:
+        print(f"e2e: Wine could not start a process (shared user data), run again: {run}")
     print(f"e2e time: {time.time() - started:.1f} s")
     print(f"e2e: {result.passed} passed, {failed} failed, {skipped} skipped")
     return 0 if failed == 0 else 1
