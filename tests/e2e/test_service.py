@@ -159,17 +159,19 @@ class WindowsService(unittest.TestCase):
         return self.client_run(["send", self.request_file(request), *options])
 
     def client_run(self, args: list[str], timeout: float = 60) -> harness.Result:
-        # The harness runs again a client that Wine could not start; a
-        # stand-in that Wine could not start for the service shows in the
-        # session's log instead. Nothing ran then either (the stand-in logs
-        # each call first thing), so the exchange is made again.
+        # The harness runs again a client that Wine could not start. A process
+        # of the service's session that Wine could not start shows in the
+        # session's log instead; when the stand-in logged no call meanwhile,
+        # nothing of the exchange reached it, so the exchange is made again.
+        # When it did log one, the answer stands as it came.
         for _ in range(3):
-            seen = self.session_log.stat().st_size
+            seen, calls = self.session_log.stat().st_size, len(self.calls())
             r = harness.run_traced_tool(self.client, args, timeout=timeout)
             with open(self.session_log, "rb") as log:
                 log.seek(seen)
-                if harness.WINE_START_FAILURE not in log.read():
-                    return r
+                failed_start = harness.WINE_START_FAILURE in log.read()
+            if not failed_start or len(self.calls()) != calls:
+                return r
             harness.wine_start_failures.append(f"in the service's session, during pipe_client "
                                                f"{' '.join(args)[:80]}")
         return r
