@@ -42,6 +42,8 @@ class Result:
     status: int
     out: bytes
     err: bytes
+    # The steps a traced test tool logged (run_traced_tool), for failure reports.
+    trace: str = ""
 
     @property
     def out_text(self) -> str:
@@ -52,6 +54,17 @@ class Result:
         return self.err.decode("utf-8")
 
 
+# Now and then Wine cannot reserve the fixed address of the shared user data
+# (0x7ffe0000) in a new process, because something the system placed at
+# random took it; the process then ends with status 1 before the program's
+# first instruction, writing only this line, on Wine's "err:virtual" channel.
+# Such a run did nothing at all, so it is run again; the channel stays on in
+# every run to tell it apart from a run of the program that failed.
+WINE_START_FAILURE = b"failed to map the shared user data"
+WINEDEBUG = "-all,err+virtual"
+# What Wine could not start, as "program arguments"; run.py lists them.
+wine_start_failures: list[str] = []
+
 _wine_ready = False
 _keeper: subprocess.Popen | None = None
 
@@ -60,8 +73,10 @@ def wine_env() -> dict:
     """The environment of every Wine run: a private prefix, created once per run."""
     global _wine_ready
     env = dict(os.environ)
-    env["WINEPREFIX"] = str(E2E_BUILD / "wineprefix")
-    env["WINEDEBUG"] = "-all"
+    # Two runs side by side (scripts/test) each name their own prefix, so
+    # that each has a Wine session, and a service manager, of its own.
+    env["WINEPREFIX"] = str(E2E_BUILD / os.environ.get("NIVALTO_E2E_PREFIX", "wineprefix"))
+    env["WINEDEBUG"] = WINEDEBUG
     # No Mono or Gecko installer dialogs when the prefix is created.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     env.pop("DISPLAY", None)
@@ -109,6 +124,31 @@ def stop_wine() -> None:
                        stderr=subprocess.DEVNULL, timeout=60)
 
 
+def tail(path: Path, lines: int = 12) -> str:
+    """The last lines of a log, for a failure report."""
+    if not path.exists():
+        return f"({path.name} does not exist)"
+    text = path.read_bytes().decode("utf-8", "replace").splitlines()[-lines:]
+    return "\n".join(f"  | {line}" for line in text) if text else f"({path.name} is empty)"
+
+
+def exchange_report(request: bytes, expected: bytes | None, result: "Result",
+                    logs: dict[str, Path]) -> str:
+    """What a failed exchange was: the request, the expected and received
+    bytes, the client's status and error stream, and the end of each log."""
+    parts = [f"request  ({len(request)} bytes): {request[:300]!r}"]
+    if expected is not None:
+        parts.append(f"expected ({len(expected)} bytes): {expected!r}")
+    parts += [f"received ({len(result.out)} bytes): {result.out!r}",
+              f"client status {result.status}, stderr: {result.err[-2000:]!r}"]
+    if result.trace:
+        parts.append("the client's steps (tick count in ms, process, step, values):\n" +
+                     "\n".join(f"  | {line}" for line in result.trace.splitlines()[-12:]))
+    for title, path in logs.items():
+        parts.append(f"last lines of {title} ({path}):\n{tail(path)}")
+    return "\n".join(parts)
+
+
 def windows_path(path: Path | str) -> str:
     """The Wine view of a Linux path (drive Z: is the Linux root)."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
@@ -149,19 +189,50 @@ def run_native(args: list[str], cwd=None, firmware: bytes | None | str = "host",
 
 
 def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | None = None,
-             dmi: dict[str, str] | None | str = "host") -> Result:
+             dmi: dict[str, str] | None | str = "host", extra_env: dict | None = None) -> Result:
     """Runs nivalto.exe under Wine. dmi: "host" leaves the machine's own files;
     None hides /sys/class/dmi entirely; a dict gives the text of each
     /sys/class/dmi/id file that should exist (a line feed is appended, as the
-    kernel does)."""
+    kernel does). A run that Wine could not start (see WINE_START_FAILURE)
+    is run again, twice at most, and listed in wine_start_failures."""
     env = wine_env()
+    env.update(extra_env or {})
     command = [WINE, str(exe or WINDOWS_EXE), *args]
-    if dmi != "host":
-        files = {} if dmi is None else {
-            f"dmi/id/{name}": (value + "\n").encode("utf-8") for name, value in dmi.items()
-        }
-        command = _in_namespace(command, "/sys/class", files)
-    return _run(command, cwd, env, timeout)
+    for _ in range(3):
+        run = command
+        if dmi != "host":
+            files = {} if dmi is None else {
+                f"dmi/id/{name}": (value + "\n").encode("utf-8") for name, value in dmi.items()
+            }
+            run = _in_namespace(command, "/sys/class", files)
+        result = _run(run, cwd, env, timeout)
+        if not (result.status == 1 and WINE_START_FAILURE in result.err):
+            return result
+        wine_start_failures.append(f"{Path(command[1]).name} {' '.join(args)[:120]}")
+    return result
+
+
+TOOL_TRACES = E2E_BUILD / "tool-traces"
+_trace_number = 0
+
+
+def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
+    """Runs one of the suite's own Windows tools that logs its steps to the
+    file named by PIPE_CLIENT_TRACE; the steps land in Result.trace, for the
+    failure report."""
+    global _trace_number
+    TOOL_TRACES.mkdir(parents=True, exist_ok=True)
+    _trace_number += 1
+    trace = TOOL_TRACES / f"{os.getpid()}-{_trace_number}.log"
+    trace.unlink(missing_ok=True)
+    result = run_wine(args, exe=exe, timeout=timeout,
+                      extra_env={"PIPE_CLIENT_TRACE": windows_path(trace)})
+    if trace.exists():
+        result.trace = trace.read_text(encoding="utf-8", errors="replace")
+        trace.unlink()
+    else:
+        result.trace = "(no step logged: the program never ran its first line)"
+    return result
 
 
 def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
@@ -170,9 +241,14 @@ def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
     TOOLS_BUILD.mkdir(parents=True, exist_ok=True)
     target = TOOLS_BUILD / exe_name
     if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
+        # Built under a name of this process's own, then moved into place: the
+        # service suite and the rest of the suite run side by side, and neither
+        # may start a program the other is still writing.
+        partial = target.with_name(f"{target.name}.{os.getpid()}.part")
         subprocess.run([MINGW_CXX, "-std=c++23", "-O1", "-static", "-municode", "-DUNICODE",
-                        "-D_UNICODE", "-o", str(target), str(source), "-Wl,--allow-multiple-definition"],
+                        "-D_UNICODE", "-o", str(partial), str(source), "-Wl,--allow-multiple-definition"],
                        check=True)
+        os.replace(partial, target)
     return target
 
 

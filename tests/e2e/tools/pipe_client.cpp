@@ -10,6 +10,7 @@
 //                                       as another program could before the
 //                                       service starts; prints "squatting",
 //                                       holds it until its standard input ends
+// PIPE_CLIENT_TRACE=FILE: each step is logged to FILE (see trace below).
 // Exit codes: 0 done, 3 busy (the single instance is taken; printed as "busy"
 // on standard error), 2 other open failure, 4 exchange failure.
 #include <windows.h>
@@ -30,6 +31,25 @@ void print(const std::string& bytes, DWORD which = STD_OUTPUT_HANDLE) {
   WriteFile(GetStdHandle(which), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// PIPE_CLIENT_TRACE=FILE appends each step, with the tick count and the
+// process id, to FILE, "start" first: the harness reads it to tell a client
+// that Wine never let run from one that ran and lost its answer, and shows
+// it when a case fails.
+void trace(const char* what, DWORD a, DWORD b) {
+  static wchar_t path[1024];
+  static const bool on = GetEnvironmentVariableW(L"PIPE_CLIENT_TRACE", path, 1024) != 0;
+  if (!on) return;
+  char line[200];
+  const int n = std::snprintf(line, sizeof line, "%llu pid=%lu %s %lu %lu\n", GetTickCount64(),
+                              GetCurrentProcessId(), what, a, b);
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
+  CloseHandle(file);
+}
+
 // Opens the pipe. Between two clients the server disconnects and connects
 // again; an open in that gap is refused as busy too, so unless told not to
 // wait the client waits for the instance to listen again, for a while.
@@ -38,8 +58,12 @@ HANDLE open_pipe(bool wait, DWORD& error) {
   for (;;) {
     HANDLE pipe =
         CreateFileW(PIPE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    if (pipe != INVALID_HANDLE_VALUE) {
+      trace("opened", 0, 0);
+      return pipe;
+    }
     error = GetLastError();
+    trace("open-failed", error, 0);
     if (!wait || error != ERROR_PIPE_BUSY || GetTickCount64() > deadline) return nullptr;
     if (!WaitNamedPipeW(PIPE, 1000)) Sleep(10);
   }
@@ -58,17 +82,22 @@ int fail_open(DWORD error) {
 // the connection.
 bool exchange(HANDLE pipe, const std::string& request, std::string& answer) {
   DWORD written = 0;
+  trace("write", static_cast<DWORD>(request.size()), 0);
   if (!request.empty() &&
       !WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &written, nullptr)) {
+    trace("write-failed", GetLastError(), 0);
     return false;
   }
+  trace("written", written, 0);
   char buffer[8192];
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(pipe, buffer, sizeof buffer, &got, nullptr)) {
       const DWORD error = GetLastError();
+      trace("read-failed", error, static_cast<DWORD>(answer.size()));
       return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
     }
+    trace("read", got, 0);
     if (got == 0) return true;
     answer.append(buffer, got);
   }
@@ -82,8 +111,10 @@ std::string read_file(const wchar_t* path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  trace("start", static_cast<DWORD>(argc), 0);
   if (argc < 2) return 64;
   const std::wstring command = argv[1];
+  if (argc < 3 && command != L"squat") return 64;
   DWORD error = 0;
 
   if (command == L"hold") {
@@ -107,7 +138,6 @@ int wmain(int argc, wchar_t** argv) {
     return ok ? 0 : 4;
   }
 
-  if (argc < 3 && command != L"squat") return 64;
   if (command == L"squat") {
     HANDLE pipe = CreateNamedPipeW(PIPE, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
                                    4096, 0, nullptr);
