@@ -7,12 +7,6 @@
 #include "simulator.h"
 
 typedef struct {
-  uint32_t Data1;
-  uint16_t Data2, Data3;
-  uint8_t Data4[8];
-} Guid;
-
-typedef struct {
   uint16_t Usage;
   uint16_t UsagePage;
   uint16_t InputReportByteLength;

@@ -11,6 +11,14 @@
 
 #define SIM_EXPORT __attribute__((visibility("default")))
 
+// The platform's GUID, shared by hid.dll's class GUID and setupapi.dll's
+// interface records.
+typedef struct {
+  uint32_t Data1;
+  uint16_t Data2, Data3;
+  uint8_t Data4[8];
+} Guid;
+
 // The platform's published x64 values.
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_INVALID_HANDLE 6
