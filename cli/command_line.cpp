@@ -6,6 +6,7 @@ const std::string_view USAGE_TEXT =
     "Usage :\n"
     "  nivalto detect   [--profiles DIR] [--out FICHIER]\n"
     "  nivalto profiles [--profiles DIR]\n"
+    "  nivalto keyboard [0|1|2]             (Windows : rétroéclairage du clavier)\n"
     "  nivalto service  install|uninstall   (Windows : gestionnaire de services)\n"
     "  nivalto --service                    (interne : lancé par Windows)\n"
     "\n"
@@ -40,6 +41,20 @@ std::expected<CommandLine, std::string> parse_command_line(
     }
   }
   return line;
+}
+
+std::expected<std::optional<std::uint8_t>, std::string> parse_keyboard_arguments(
+    const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2) return std::nullopt;
+  const std::string& level = arguments[1];
+  // Exactly one digit: "01", "1.0" or "+1" would read as a level elsewhere,
+  // and a level that was not typed as shown is not guessed at.
+  if (level.size() != 1 || level[0] < '0' || level[0] > '2') {
+    return std::unexpected("niveau inconnu pour keyboard : " + level + " (0, 1 ou 2)");
+  }
+  if (arguments.size() > 2)
+    return std::unexpected("argument en trop pour keyboard : " + arguments[2]);
+  return static_cast<std::uint8_t>(level[0] - '0');
 }
 
 }  // namespace nivalto

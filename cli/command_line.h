@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace nivalto {
 
-// 13 lines, 548 bytes, no final line feed.
+// 14 lines, 627 bytes, no final line feed.
 extern const std::string_view USAGE_TEXT;
 
 inline constexpr std::string_view DEFAULT_PROFILES_DIR = "profiles";
@@ -24,6 +25,12 @@ struct CommandLine {
 // is a usage-error message without the "erreur : " prefix. Only called when
 // the first argument is none of "--service", "-h", "--help", "service".
 [[nodiscard]] std::expected<CommandLine, std::string> parse_command_line(
+    const std::vector<std::string>& arguments);
+
+// `keyboard` and what follows it: no level (read), or exactly "0", "1" or
+// "2" and nothing after it. The error is a usage-error message without the
+// "erreur : " prefix, naming the argument as typed.
+[[nodiscard]] std::expected<std::optional<std::uint8_t>, std::string> parse_keyboard_arguments(
     const std::vector<std::string>& arguments);
 
 }  // namespace nivalto

@@ -51,6 +51,16 @@ int dispatch(const std::vector<std::string>& arguments, Commands& commands, Cons
     return EXIT_USAGE;
   }
 
+  if (first == "keyboard") {
+    // No option parsing for `keyboard`: its one argument is the level.
+    const auto level = parse_keyboard_arguments(arguments);
+    if (!level) {
+      usage_to(console, true, "erreur : " + level.error() + "\n\n");
+      return EXIT_USAGE;
+    }
+    return finish(commands.run_keyboard(*level, console), console);
+  }
+
   const auto line = parse_command_line(arguments);
   if (!line) {
     usage_to(console, true, "erreur : " + line.error() + "\n\n");

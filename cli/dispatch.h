@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ class Commands {
                                    const std::optional<std::string>& out, Console& console) = 0;
   virtual CommandResult run_profiles(const std::string& profiles_dir,
                                      const std::optional<std::string>& out, Console& console) = 0;
+  // Reads the keyboard backlight, or sets it when a level (0 to 2) is given.
+  virtual CommandResult run_keyboard(std::optional<std::uint8_t> level, Console& console) = 0;
 };
 
 inline constexpr int EXIT_OK = 0;

@@ -1,5 +1,6 @@
 #include "cli/detect.h"
 #include "cli/dispatch.h"
+#include "cli/keyboard.h"
 #include "cli/listing.h"
 #include "cli/service/registration.h"
 #include "cli/service/service_host.h"
@@ -22,9 +23,12 @@ class ProductCommands final : public Commands {
                            Console& console) override {
     return nivalto::run_detect(profiles_dir, out, console);
   }
-  CommandResult run_profiles(const std::string& profiles_dir,
-                             const std::optional<std::string>& out, Console& console) override {
+  CommandResult run_profiles(const std::string& profiles_dir, const std::optional<std::string>& out,
+                             Console& console) override {
     return nivalto::run_profiles(profiles_dir, out, console);
+  }
+  CommandResult run_keyboard(std::optional<std::uint8_t> level, Console& console) override {
+    return nivalto::run_keyboard(level, console);
   }
 };
 

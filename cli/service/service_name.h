@@ -1,11 +1,5 @@
 #pragma once
 
-#include <string_view>
-
-namespace nivalto {
-
-// The name under which the service manager knows the service.
-inline constexpr std::string_view SERVICE_NAME = "NivaltoHal";
-inline constexpr std::wstring_view SERVICE_NAME_WIDE = L"NivaltoHal";
-
-}  // namespace nivalto
+// SERVICE_NAME and SERVICE_NAME_WIDE live beside the pipe's name: the
+// backlight access names the service when it finds no pipe.
+#include "nivalto/hal/service_pipe.h"

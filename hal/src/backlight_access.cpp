@@ -1,6 +1,7 @@
 #include "nivalto/hal/backlight_access.h"
 
 #include "nivalto/hal/keyboard_answer.h"
+#include "nivalto/hal/service_pipe.h"
 #include "nivalto/hal/text.h"
 
 namespace nivalto {
@@ -38,13 +39,56 @@ std::string seconds_text(std::chrono::milliseconds limit) {
   return std::to_string(seconds) + " s";
 }
 
+// A user's program at a busy pipe: waits for each turn and asks again, so
+// that a client served first never makes it run the script unprivileged.
+// The error when the queue does not move.
+std::optional<HalError> queue_at_busy_pipe(std::string_view request, PipeExchange& exchange,
+                                           const BacklightPlatform& platform) {
+  for (unsigned turns = 0; exchange.outcome == PipeExchange::Outcome::Busy; ++turns) {
+    if (turns == PIPE_WAIT_TURNS) {
+      return HalError::unavailable("service HAL toujours occupé après " +
+                                   std::to_string(PIPE_WAIT_TURNS) + " tours d'attente");
+    }
+    if (!platform.pipe.wait_for_pipe(platform.turn_wait)) {
+      return HalError::unavailable("service HAL toujours occupé après " +
+                                   seconds_text(platform.turn_wait) + " d'attente");
+    }
+    exchange = platform.pipe.exchange(request);
+  }
+  return std::nullopt;
+}
+
+// Without a service the user's own run is the last resort; when it fails,
+// a stopped service is the likeliest cause and the first thing to mend.
+HalResult<KeyboardState> noting_absent_service(HalResult<KeyboardState> result) {
+  if (!result) {
+    result.error().message += " ; le service " + std::string(SERVICE_NAME) + " n'est pas démarré";
+  }
+  return result;
+}
+
 }  // namespace
 
 HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode, std::uint8_t level,
                                                    const BacklightPlatform& platform) {
-  PipeExchange exchange = platform.pipe.exchange(pipe_request(mode, level));
+  const std::string request = pipe_request(mode, level);
+  PipeExchange exchange = platform.pipe.exchange(request);
+  if (platform.caller == BacklightCaller::User) {
+    if (auto stuck = queue_at_busy_pipe(request, exchange, platform)) {
+      return std::unexpected(std::move(*stuck));
+    }
+    if (exchange.outcome == PipeExchange::Outcome::NoPipe) {
+      return noting_absent_service(run_backlight_script(mode, level, platform));
+    }
+    if (exchange.outcome == PipeExchange::Outcome::NotOpened) {
+      return std::unexpected(
+          HalError::unavailable("canal du service HAL présent mais inaccessible"));
+    }
+  }
   switch (exchange.outcome) {
     case PipeExchange::Outcome::NotOpened:
+    case PipeExchange::Outcome::NoPipe:
+    case PipeExchange::Outcome::Busy:
       return run_backlight_script(mode, level, platform);
     case PipeExchange::Outcome::Interrupted:
       return std::unexpected(

@@ -10,7 +10,8 @@ constexpr std::string_view NEEDS_WINDOWS =
 // or run, and the first step that would need Windows says so.
 class NoServicePipe final : public ServicePipeClient {
  public:
-  PipeExchange exchange(std::string_view) override { return {}; }
+  PipeExchange exchange(std::string_view) override { return {PipeExchange::Outcome::NoPipe, {}}; }
+  bool wait_for_pipe(std::chrono::milliseconds) override { return true; }
 };
 
 class NoScriptFiles final : public ScriptFiles {

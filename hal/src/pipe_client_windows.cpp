@@ -49,7 +49,16 @@ PipeExchange WindowsServicePipeClient::exchange(std::string_view request) {
   // more (GENERIC_WRITE would also ask for FILE_APPEND_DATA and be refused).
   UniqueHandle pipe(CreateFileW(pipe_name_.c_str(), PIPE_CLIENT_ACCESS, 0, nullptr, OPEN_EXISTING,
                                 PIPE_CLIENT_OPEN_FLAGS, nullptr));
-  if (!pipe) return {PipeExchange::Outcome::NotOpened, {}};
+  if (!pipe) {
+    switch (GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+        return {PipeExchange::Outcome::NoPipe, {}};
+      case ERROR_PIPE_BUSY:
+        return {PipeExchange::Outcome::Busy, {}};
+      default:
+        return {PipeExchange::Outcome::NotOpened, {}};
+    }
+  }
 
   const PipeExchange interrupted{PipeExchange::Outcome::Interrupted, {}};
   UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -72,6 +81,16 @@ PipeExchange WindowsServicePipeClient::exchange(std::string_view request) {
   if (!read) return interrupted;
   answer.resize(*read);
   return {PipeExchange::Outcome::Answered, std::move(answer)};
+}
+
+bool WindowsServicePipeClient::wait_for_pipe(std::chrono::milliseconds limit) {
+  // Zero would mean the server's default time-out, and the largest value
+  // forever: the limit is kept between the two.
+  const auto milliseconds =
+      static_cast<DWORD>(std::clamp<long long>(limit.count(), 1, INFINITE - 1));
+  if (WaitNamedPipeW(pipe_name_.c_str(), milliseconds)) return true;
+  // The server went away while we waited: the next open finds no pipe.
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace nivalto

@@ -42,8 +42,14 @@ class FakeCommands final : public Commands {
     calls.push_back({"profiles", dir, out});
     return result;
   }
+  CommandResult run_keyboard(std::optional<std::uint8_t> level, Console&) override {
+    calls.push_back({"keyboard", "", std::nullopt});
+    keyboard_levels.emplace_back(level);
+    return result;
+  }
 
   std::vector<Call> calls;
+  std::vector<std::optional<int>> keyboard_levels;
   CommandResult result;
   int dispatcher_status = 0;
 };
@@ -62,14 +68,16 @@ Outcome run(FakeCommands& commands, std::vector<std::string> args) {
 
 const std::string USAGE_LINE = std::string(USAGE_TEXT) + "\n";
 
-TEST(UsageText, IsThirteenLinesOf548Bytes) {
-  EXPECT_EQ(USAGE_TEXT.size(), 548u);
-  EXPECT_EQ(std::count(USAGE_TEXT.begin(), USAGE_TEXT.end(), '\n'), 12);
+TEST(UsageText, IsFourteenLinesOf627Bytes) {
+  EXPECT_EQ(USAGE_TEXT.size(), 627u);
+  EXPECT_EQ(std::count(USAGE_TEXT.begin(), USAGE_TEXT.end(), '\n'), 13);
   EXPECT_NE(USAGE_TEXT.back(), '\n');
-  // The two parentheses of the command lines stand in one column.
+  // The parentheses of the command lines stand in one column.
+  const auto keyboard = USAGE_TEXT.find("  nivalto keyboard ");
   const auto line4 = USAGE_TEXT.find("  nivalto service ");
   const auto line5 = USAGE_TEXT.find("  nivalto --service");
   EXPECT_EQ(USAGE_TEXT.find('(', line4) - line4, USAGE_TEXT.find('(', line5) - line5);
+  EXPECT_EQ(USAGE_TEXT.find('(', keyboard) - keyboard, USAGE_TEXT.find('(', line5) - line5);
 }
 
 TEST(DispatchUsage, NoArgumentsPrintsUsageAndExitsTwo) {
@@ -173,6 +181,55 @@ TEST(DispatchService, ServiceFlagReturnsTheDispatcherStatus) {
   EXPECT_EQ(r.err, "");
   ASSERT_EQ(commands.calls.size(), 1u);
   EXPECT_EQ(commands.calls[0].what, "service-dispatcher");
+}
+
+// Exactly "0", "1" or "2", as typed, and nothing after it; anything else
+// is a usage error and reaches no command.
+TEST(DispatchKeyboard, LevelsAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<int> level;  // when the command runs
+    std::string usage_error;   // empty: it runs
+  };
+  const auto unknown = [](const std::string& level) {
+    return "niveau inconnu pour keyboard : " + level + " (0, 1 ou 2)";
+  };
+  const std::vector<Case> cases = {
+      {{"keyboard"}, std::nullopt, ""},
+      {{"keyboard", "0"}, 0, ""},
+      {{"keyboard", "1"}, 1, ""},
+      {{"keyboard", "2"}, 2, ""},
+      {{"keyboard", "3"}, std::nullopt, unknown("3")},
+      {{"keyboard", "-1"}, std::nullopt, unknown("-1")},
+      {{"keyboard", "01"}, std::nullopt, unknown("01")},
+      {{"keyboard", ""}, std::nullopt, unknown("")},
+      {{"keyboard", "deux"}, std::nullopt, unknown("deux")},
+      {{"keyboard", "1.0"}, std::nullopt, unknown("1.0")},
+      {{"keyboard", " 1"}, std::nullopt, unknown(" 1")},
+      {{"keyboard", "--profiles", "x"}, std::nullopt, unknown("--profiles")},
+      {{"keyboard", "1", "2"}, std::nullopt, "argument en trop pour keyboard : 2"},
+      {{"keyboard", "0", "--out", "f"}, std::nullopt, "argument en trop pour keyboard : --out"},
+  };
+  for (const auto& c : cases) {
+    FakeCommands commands;
+    const auto r = run(commands, c.args);
+    if (c.usage_error.empty()) {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(commands.calls, (std::vector<Call>{{"keyboard", "", std::nullopt}}));
+      EXPECT_EQ(commands.keyboard_levels, std::vector<std::optional<int>>{c.level});
+    } else {
+      EXPECT_EQ(r.status, 2) << c.usage_error;
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, "erreur : " + c.usage_error + "\n\n" + USAGE_LINE);
+      EXPECT_TRUE(commands.calls.empty()) << c.usage_error;
+    }
+  }
+  FakeCommands failing;
+  failing.result = std::unexpected(std::string("ressource non disponible : x"));
+  const auto r = run(failing, {"keyboard", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "erreur : ressource non disponible : x\n");
 }
 
 TEST(DispatchCommands, OptionsReachTheCommand) {

@@ -6,102 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_backlight.h"
+
 namespace nivalto {
 namespace {
 
-constexpr std::string_view SCRIPT = "param([string]$Mode)\n# é\n";
-constexpr std::string_view GOOD_ANSWER =
-    R"({"available":true,"known":true,"level":1,"max_level":2,"source":"hid","applied":true,"verified":true,"reason":""})";
+using namespace testing;
 
-// Every call the fakes see, in order, so that tests can check what happened
-// when (the script must exist while it runs and be gone afterwards).
-using Log = std::vector<std::string>;
-
-class FakePipe final : public ServicePipeClient {
- public:
-  explicit FakePipe(Log& log) : log_(log) {}
-  PipeExchange exchange(std::string_view request) override {
-    log_.push_back("pipe");
-    requests.emplace_back(request);
-    return reply;
-  }
-  std::vector<std::string> requests;
-  PipeExchange reply;  // NotOpened unless a test says otherwise
-
- private:
-  Log& log_;
-};
-
-class FakeHeldFile final : public HeldScriptFile {
- public:
-  explicit FakeHeldFile(Log& log) : log_(log) {}
-  ~FakeHeldFile() override { log_.push_back("delete"); }
-
- private:
-  Log& log_;
-};
-
-class FakeFiles final : public ScriptFiles {
- public:
-  explicit FakeFiles(Log& log) : log_(log) {}
-  std::expected<std::string, std::string> temporary_directory() override {
-    log_.push_back("temp");
-    return directory;
-  }
-  std::expected<std::unique_ptr<HeldScriptFile>, std::string> create(
-      const std::string& path, std::string_view contents) override {
-    log_.push_back("create " + path);
-    written = contents;
-    if (create_error) return std::unexpected(*create_error);
-    return std::make_unique<FakeHeldFile>(log_);
-  }
-  std::expected<std::string, std::string> directory = std::string("C:\\Temp\\");
-  std::optional<std::string> create_error;
-  std::string written;
-
- private:
-  Log& log_;
-};
-
-class FakeRunner final : public ProcessRunner {
- public:
-  explicit FakeRunner(Log& log) : log_(log) {}
-  std::expected<ProcessExit, ProcessFailure> run(std::string_view program,
-                                                 const std::vector<std::string>& arguments,
-                                                 std::chrono::milliseconds time_limit) override {
-    log_.push_back("run");
-    this->program = program;
-    this->arguments = arguments;
-    this->time_limit = time_limit;
-    return result;
-  }
-  std::string program;
-  std::vector<std::string> arguments;
-  std::chrono::milliseconds time_limit{};
-  std::expected<ProcessExit, ProcessFailure> result = ProcessExit{0, std::string(GOOD_ANSWER), ""};
-
- private:
-  Log& log_;
-};
-
-class FakeFacts final : public ProcessFacts {
- public:
-  std::uint32_t process_id() override { return 4242; }
-  std::optional<std::string> executable_path() override { return executable; }
-  std::optional<std::string> executable = std::string("C:\\Program Files\\Nivalto\\nivalto.exe");
-};
-
-class BacklightAccess : public ::testing::Test {
- protected:
-  [[nodiscard]] BacklightPlatform platform() const {
-    return BacklightPlatform{pipe, files, runner, facts, SCRIPT};
-  }
-  Log log;
-  mutable FakePipe pipe{log};
-  mutable FakeFiles files{log};
-  mutable FakeRunner runner{log};
-  mutable FakeFacts facts;
-};
+class BacklightAccess : public ::testing::Test, protected FakeBacklight {};
 
 const KeyboardState HID_1_OF_2{true, BacklightSource::Hid, 1, 2};
 
@@ -238,6 +150,124 @@ TEST_F(BacklightAccess, OutputIsDecodedWithReplacementBeforeParsing) {
       ""};
   EXPECT_EQ(read_keyboard_backlight(platform()).error(),
             HalError::unavailable("p\xEF\xBF\xBDriph\xEF\xBF\xBDrique"));
+}
+
+}  // namespace
+}  // namespace nivalto
+
+namespace nivalto {
+namespace {
+
+using namespace testing;
+
+class BacklightCallers : public ::testing::Test, protected FakeBacklight {};
+
+// Who asks and what the pipe does decide between the service's answer, a
+// wait for the next turn, the script and an error.
+TEST_F(BacklightCallers, BusyAbsentAndRefusedPipes) {
+  using O = PipeExchange::Outcome;
+  const PipeExchange answered{O::Answered, std::string(GOOD_ANSWER)};
+  const PipeExchange busy{O::Busy, ""};
+  const PipeExchange absent{O::NoPipe, ""};
+  const std::string script_run[] = {"temp", "create C:\\Temp\\nivalto-keyboard-4242.ps1", "run",
+                                    "delete"};
+  const auto then_script = [&](Log steps) {
+    steps.insert(steps.end(), std::begin(script_run), std::end(script_run));
+    return steps;
+  };
+  const std::string wait = "wait " + std::to_string(PIPE_TURN_WAIT.count());
+  struct Case {
+    std::string name;
+    BacklightCaller caller;
+    std::vector<PipeExchange> replies;  // then NotOpened
+    std::deque<bool> waits;             // then the limit passes
+    std::uint32_t script_exit;
+    Log steps;
+    std::string error;  // empty: the hid state at level 1 of 2
+  };
+  Log seventeen_busy;
+  for (unsigned turn = 0; turn < PIPE_WAIT_TURNS; ++turn) {
+    seventeen_busy.insert(seventeen_busy.end(), {"pipe", wait});
+  }
+  seventeen_busy.push_back("pipe");
+  const Case cases[] = {
+      {"user served at once", BacklightCaller::User, {answered}, {}, 0, {"pipe"}, ""},
+      {"user served after two turns",
+       BacklightCaller::User,
+       {busy, busy, answered},
+       {true, true},
+       0,
+       {"pipe", wait, "pipe", wait, "pipe"},
+       ""},
+      {"user queue that never moves",
+       BacklightCaller::User,
+       {busy},
+       {},
+       0,
+       {"pipe", wait},
+       "service HAL toujours occupé après 70 s d'attente"},
+      {"user always served last", BacklightCaller::User, std::vector<PipeExchange>(17, busy),
+       std::deque<bool>(17, true), 0, seventeen_busy,
+       "service HAL toujours occupé après 16 tours d'attente"},
+      {"user without service", BacklightCaller::User, {absent}, {}, 0, then_script({"pipe"}), ""},
+      {"user without service, failing script",
+       BacklightCaller::User,
+       {absent},
+       {},
+       1,
+       then_script({"pipe"}),
+       "commande de rétroéclairage en échec ; le service NivaltoHal n'est pas démarré"},
+      {"service gone while waiting",
+       BacklightCaller::User,
+       {busy, absent},
+       {true},
+       0,
+       then_script({"pipe", wait, "pipe"}),
+       ""},
+      {"user refused by the pipe",
+       BacklightCaller::User,
+       {},
+       {},
+       0,
+       {"pipe"},
+       "canal du service HAL présent mais inaccessible"},
+      {"user, exchange broken",
+       BacklightCaller::User,
+       {{O::Interrupted, ""}},
+       {},
+       0,
+       {"pipe"},
+       "service HAL joignable mais échange interrompu"},
+      // Inside the service its own pipe is busy: the script at once, as ever.
+      {"service, busy pipe", BacklightCaller::Service, {busy}, {}, 0, then_script({"pipe"}), ""},
+      {"service, refused pipe", BacklightCaller::Service, {}, {}, 0, then_script({"pipe"}), ""},
+      {"service, no pipe, failing script",
+       BacklightCaller::Service,
+       {absent},
+       {},
+       1,
+       then_script({"pipe"}),
+       "commande de rétroéclairage en échec"},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    pipe.replies.assign(c.replies.begin(), c.replies.end());
+    pipe.waits = c.waits;
+    runner.result = ProcessExit{c.script_exit, std::string(GOOD_ANSWER), ""};
+    BacklightPlatform asking = platform();
+    asking.caller = c.caller;
+    const auto result = write_keyboard_backlight(1, asking);
+    if (c.error.empty()) {
+      EXPECT_EQ(result, HID_1_OF_2) << c.name;
+    } else {
+      EXPECT_EQ(result, std::unexpected(HalError::unavailable(c.error))) << c.name;
+    }
+    EXPECT_EQ(log, c.steps) << c.name;
+    // Every attempt asks the same thing.
+    for (const std::string& request : pipe.requests) {
+      EXPECT_EQ(request, "{\"op\":\"keyboard_write\",\"level\":1}\n") << c.name;
+    }
+  }
 }
 
 }  // namespace

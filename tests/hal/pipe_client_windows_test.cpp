@@ -131,12 +131,16 @@ TEST(WindowsServicePipeClient, TakesAtMostOneBufferOfAnswer) {
   EXPECT_EQ(exchange.answer, std::string(PIPE_BUFFER_SIZE, 'x'));
 }
 
-TEST(WindowsServicePipeClient, NobodyServingMeansNotOpened) {
-  EXPECT_EQ(WindowsServicePipeClient(fresh_pipe_name()).exchange("{}\n").outcome,
-            PipeExchange::Outcome::NotOpened);
+TEST(WindowsServicePipeClient, NobodyServingMeansNoPipe) {
+  WindowsServicePipeClient client(fresh_pipe_name());
+  EXPECT_EQ(client.exchange("{}\n").outcome, PipeExchange::Outcome::NoPipe);
+  // Waiting for a pipe that does not exist ends at once: the next open says so.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(client.wait_for_pipe(10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
 
-TEST(WindowsServicePipeClient, BusyPipeMeansNotOpenedWithoutWaiting) {
+TEST(WindowsServicePipeClient, BusyPipeMeansBusyWithoutWaiting) {
   const std::wstring name = fresh_pipe_name();
   HANDLE first_client = INVALID_HANDLE_VALUE;
   OneShotServer server(name, [&](HANDLE pipe) { (void)read_once(pipe); });
@@ -145,10 +149,46 @@ TEST(WindowsServicePipeClient, BusyPipeMeansNotOpenedWithoutWaiting) {
   ASSERT_NE(first_client, INVALID_HANDLE_VALUE);
 
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(WindowsServicePipeClient(name).exchange("{}\n").outcome,
-            PipeExchange::Outcome::NotOpened);
+  EXPECT_EQ(WindowsServicePipeClient(name).exchange("{}\n").outcome, PipeExchange::Outcome::Busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   CloseHandle(first_client);  // lets the server's read end
+}
+
+TEST(WindowsServicePipeClient, WaitForABusyPipeEndsWithItsTurnOrTheLimit) {
+  const std::wstring name = fresh_pipe_name();
+  UniqueHandle pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
+                                     PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE, 0, nullptr));
+  ASSERT_TRUE(pipe.valid());
+  HANDLE first_client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(first_client, INVALID_HANDLE_VALUE);
+  WindowsServicePipeClient client(name);
+  ASSERT_EQ(client.exchange("{}\n").outcome, PipeExchange::Outcome::Busy);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.wait_for_pipe(300ms));
+  auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(waited, 250ms);
+  EXPECT_LT(waited, 5s);
+
+  // The server listens again after a while: the wait ends with the turn.
+  std::thread server([&] {
+    std::this_thread::sleep_for(500ms);
+    CloseHandle(first_client);
+    DisconnectNamedPipe(pipe.get());
+    if (ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      write_all(pipe.get(), read_once(pipe.get()) + "ok\n");
+    }
+  });
+  started = std::chrono::steady_clock::now();
+  const bool turn = client.wait_for_pipe(10s);
+  waited = std::chrono::steady_clock::now() - started;
+  const PipeExchange served = client.exchange("{}\n");
+  server.join();
+  EXPECT_TRUE(turn);
+  EXPECT_GE(waited, 300ms);
+  EXPECT_LT(waited, 5s);
+  EXPECT_EQ(served, (PipeExchange{PipeExchange::Outcome::Answered, "{}\nok\n"}));
 }
 
 TEST(WindowsServicePipeClient, ServerClosingWithoutAnswerIsInterrupted) {

@@ -17,7 +17,9 @@ namespace nivalto {
 // What became of one request to the service over its pipe.
 struct PipeExchange {
   enum class Outcome : std::uint8_t {
-    NotOpened,    // nobody serves the pipe, or it is busy or refused: run the script ourselves
+    NotOpened,    // refused, or failed for a reason other than the two below
+    NoPipe,       // nobody serves the pipe
+    Busy,         // its single instance is serving another client
     Interrupted,  // opened, but the write or the read failed
     Answered,
   };
@@ -33,6 +35,9 @@ class ServicePipeClient {
  public:
   virtual ~ServicePipeClient() = default;
   [[nodiscard]] virtual PipeExchange exchange(std::string_view request) = 0;
+  // Waits, at most `limit`, until a busy pipe may be opened again or has
+  // gone. False when the limit passed first (or the wait itself failed).
+  [[nodiscard]] virtual bool wait_for_pipe(std::chrono::milliseconds limit) = 0;
 };
 
 // A written script file. It stays as written, safe from other writers, for as
@@ -96,6 +101,22 @@ inline constexpr std::chrono::milliseconds SCRIPT_TIME_LIMIT{std::chrono::second
 inline constexpr std::string_view POWERSHELL_PROGRAM = "powershell.exe";
 inline constexpr std::string_view FRAMEWORK_DIRECTORY_NAME = "framework";
 
+// The service holds its single pipe instance for one request at most while
+// it reads the request (a few seconds), runs the script once and answers;
+// a client waiting for its turn allows that much before it gives up.
+inline constexpr std::chrono::milliseconds PIPE_TURN_WAIT =
+    SCRIPT_TIME_LIMIT + std::chrono::seconds(10);
+// Each lost turn is another client served first; past this many the queue
+// is taken as endless.
+inline constexpr unsigned PIPE_WAIT_TURNS = 16;
+
+// Who asks. Inside the service the pipe's single instance is held by the
+// very client being served, so the open fails as busy and the service runs
+// the script itself. A user's program queues at a busy pipe instead, runs
+// the script only when no service serves the pipe at all (an administrator
+// console without the service), and then says so if that run fails too.
+enum class BacklightCaller : std::uint8_t { Service, User };
+
 struct BacklightPlatform {
   ServicePipeClient& pipe;
   ScriptFiles& files;
@@ -104,14 +125,17 @@ struct BacklightPlatform {
   std::string_view script;  // the backlight script, written byte for byte
   std::string_view program = POWERSHELL_PROGRAM;
   std::chrono::milliseconds time_limit = SCRIPT_TIME_LIMIT;
+  BacklightCaller caller = BacklightCaller::Service;
+  std::chrono::milliseconds turn_wait = PIPE_TURN_WAIT;
 };
 
 // The platform of this build: the real pipe, files and processes on Windows;
 // on other systems every attempt ends as Unavailable.
 [[nodiscard]] const BacklightPlatform& platform_backlight();
 
-// The pipe first; the script only when the pipe cannot be opened. Mode
-// "write" sets `level` (taken as given), any other mode reads.
+// The pipe first; the script when the pipe cannot be opened (for a user's
+// program: only when there is no pipe). Mode "write" sets `level` (taken as
+// given), any other mode reads.
 [[nodiscard]] HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode,
                                                                  std::uint8_t level,
                                                                  const BacklightPlatform& platform);

@@ -5,6 +5,10 @@
 
 namespace nivalto {
 
+// The name under which the service manager knows the service.
+inline constexpr std::string_view SERVICE_NAME = "NivaltoHal";
+inline constexpr std::wstring_view SERVICE_NAME_WIDE = L"NivaltoHal";
+
 // The named pipe of the privileged service, shared by the server and the
 // backlight access routine, which tries it as a client first.
 inline constexpr std::string_view PIPE_NAME = "\\\\.\\pipe\\NivaltoHal";
