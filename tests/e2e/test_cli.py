@@ -7,6 +7,7 @@ USAGE = (
     "Usage :\n"
     "  nivalto detect   [--profiles DIR] [--out FICHIER]\n"
     "  nivalto profiles [--profiles DIR]\n"
+    "  nivalto keyboard [0|1|2]             (Windows : rétroéclairage du clavier)\n"
     "  nivalto service  install|uninstall   (Windows : gestionnaire de services)\n"
     "  nivalto --service                    (interne : lancé par Windows)\n"
     "\n"
@@ -30,8 +31,8 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(r.err, err)
                 self.assertNotIn(b"\r", r.out + r.err)
 
-    def test_usage_is_548_bytes(self):
-        self.assertEqual(len(USAGE), 548)
+    def test_usage_is_627_bytes(self):
+        self.assertEqual(len(USAGE), 627)
 
     def test_no_arguments_prints_usage_and_exits_2(self):
         self.check([], 2, out=USAGE + b"\n")
@@ -60,6 +61,16 @@ class CommandLine(unittest.TestCase):
                    .encode() + USAGE + b"\n")
         self.check(["service", "--profiles", "x"], 2,
                    err=b"commande service inconnue (install ou uninstall)\n\n" + USAGE + b"\n")
+
+    def test_keyboard_usage_errors(self):
+        # Refused before anything is asked of the service or the script, so
+        # the Linux build answers them the same way.
+        for level in ("3", "-1", "01", "", "deux", "1.0", "é"):
+            self.check(["keyboard", level], 2,
+                       err=f"erreur : niveau inconnu pour keyboard : {level} (0, 1 ou 2)\n\n"
+                       .encode() + USAGE + b"\n")
+        self.check(["keyboard", "0", "--out", "f"], 2,
+                   err=b"erreur : argument en trop pour keyboard : --out\n\n" + USAGE + b"\n")
 
     def test_non_ascii_argument_round_trips(self):
         # The wide command line on Windows and argv on Linux both reach the

@@ -49,6 +49,15 @@ def error(reason: str) -> bytes:
             '"reason":%s,"source":""}\n' % body).encode("utf-8")
 
 
+def state_document(level: int) -> bytes:
+    """What `nivalto keyboard` prints for the stand-in's STATE_LEVEL."""
+    return ('{\n  "known": true,\n  "source": "hid",\n  "level": %d,\n  "max_level": 2\n}\n'
+            % level).encode("utf-8")
+
+
+# The clause a user's failed run ends with when no service serves the pipe.
+NO_SERVICE = " ; le service NivaltoHal n'est pas démarré"
+
 END_OF_INPUT = ("requête illisible : syntax error while parsing value - unexpected end of input; "
                 "expected '[', '{', or a literal at line 1 column 1")
 
@@ -185,6 +194,10 @@ class WindowsService(unittest.TestCase):
 
     def client_run(self, args: list[str], timeout: float = 60,
                    counts_calls: bool = True) -> harness.Result:
+        return self.served_run(lambda: harness.run_traced_tool(self.client, args, timeout=timeout),
+                               f"pipe_client {' '.join(args)[:80]}", counts_calls)
+
+    def served_run(self, run, what: str, counts_calls: bool = True) -> harness.Result:
         # The harness runs again a client that Wine could not start. A process
         # of the service's session that Wine could not start shows in the
         # session's log instead; when the stand-in logged no call meanwhile,
@@ -194,15 +207,31 @@ class WindowsService(unittest.TestCase):
         # which then got the error answer of a stand-in that never ran).
         for _ in range(3):
             seen, calls = self.session_log.stat().st_size, len(self.calls())
-            r = harness.run_traced_tool(self.client, args, timeout=timeout)
-            with open(self.session_log, "rb") as log:
-                log.seek(seen)
-                failed_start = harness.WINE_START_FAILURE in log.read()
-            if not failed_start or (counts_calls and len(self.calls()) != calls):
+            r = run()
+            if not (self.session_start_failed_since(seen) and
+                    (not counts_calls or len(self.calls()) == calls)):
                 return r
-            harness.wine_start_failures.append(f"in the service's session, during pipe_client "
-                                               f"{' '.join(args)[:80]}")
+            harness.wine_start_failures.append(f"in the service's session, during {what}")
         return r
+
+    def session_start_failed_since(self, seen: int) -> bool:
+        with open(self.session_log, "rb") as log:
+            log.seek(seen)
+            return harness.WINE_START_FAILURE in log.read()
+
+    def keyboard(self, *args: str) -> harness.Result:
+        return self.served_run(lambda: self.nivalto("keyboard", *args),
+                               f"nivalto keyboard {' '.join(args)}")
+
+    def check_service_ran(self, new_calls: list[str], expected: list[str]):
+        """The stand-in ran once per request, as the service: its script file
+        carries the service's process id, never a client's."""
+        service = self.probe()["pid"]
+        self.assertNotEqual(service, 0)
+        self.assertEqual([c.split(" framework=")[0] for c in new_calls], expected)
+        for call in new_calls:
+            self.assertTrue(call.endswith(f" file=nivalto-keyboard-{service}.ps1"),
+                            f"not run by the service (process {service}): {call}")
 
     def start_client(self, *args) -> subprocess.Popen:
         return subprocess.Popen([harness.WINE, str(self.client), *args], env=harness.wine_env(),
@@ -288,6 +317,46 @@ class WindowsService(unittest.TestCase):
         self.assertEqual([c.split(" framework=")[0] for c in self.calls()[before:]],
                          ["mode=read level=0", "mode=write level=1", "mode=write level=2"])
         self.assertIn(r"\service app\framework script=present", self.calls()[-1])
+
+    def test_3_keyboard_command_is_answered_by_the_service(self):
+        self.scenario()
+        before = len(self.calls())
+        for args, level in (((), 0), (("2",), 2)):
+            with self.subTest(args=args):
+                r = self.keyboard(*args)
+                self.assertEqual((r.status, r.out, r.err), (0, state_document(level), b""),
+                                 self.report(b"", state_document(level), r))
+        self.check_service_ran(self.calls()[before:], ["mode=read level=0", "mode=write level=2"])
+
+    def test_3_keyboard_clients_started_together_are_all_served(self):
+        # Each run holds the pipe for a second, so the clients queue at a
+        # busy pipe; a client that ran the script itself would log a call
+        # with its own process id.
+        self.scenario(sleep_ms=1000)
+        before = len(self.calls())
+        seen = self.session_log.stat().st_size
+        clients = [subprocess.Popen([harness.WINE, str(self.exe), "keyboard", "1"],
+                                    env=harness.wine_env(), stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE) for _ in range(5)]
+        results = []
+        for client in clients:
+            out, err = client.communicate(timeout=120)
+            results.append(harness.Result(client.returncode, out, err))
+        # A client Wine could not start, or one whose stand-in Wine could not
+        # start in the service's session, did nothing: it is asked again alone.
+        session_failed = self.session_start_failed_since(seen)
+        for i, r in enumerate(results):
+            wine_failed = r.status == 1 and harness.WINE_START_FAILURE in r.err
+            if wine_failed or (session_failed and r.status != 0):
+                harness.wine_start_failures.append(f"nivalto keyboard 1, client {i} of five")
+                results[i] = self.keyboard("1")
+        for i, r in enumerate(results):
+            with self.subTest(client=i):
+                self.assertEqual((r.status, r.out, r.err), (0, state_document(1), b""),
+                                 self.report(b"", state_document(1), r))
+        new_calls = self.calls()[before:]
+        self.check_service_ran(new_calls, ["mode=write level=1"] * len(new_calls))
+        self.assertGreaterEqual(len(new_calls), 5)
 
     def test_3_only_the_first_4096_bytes_are_read(self):
         # A read request padded to 4096 bytes, then a write: the server's one
@@ -435,6 +504,64 @@ class WindowsService(unittest.TestCase):
                 harness.run_wine(["stop", SERVICE], exe="net", timeout=60)
                 self._wait_for(lambda p: p["processes"] == 0, timeout=20)
 
+    def test_7_keyboard_without_the_service_runs_the_stand_in_itself(self):
+        self.assertEqual(self.probe()["processes"], 0)
+        self.scenario()
+        before = len(self.calls())
+        r = self.nivalto("keyboard", "1")
+        self.assertEqual((r.status, r.out, r.err), (0, state_document(1), b""),
+                         self.report(b"", state_document(1), r))
+        self.assertEqual([c.split(" framework=")[0] for c in self.calls()[before:]],
+                         ["mode=write level=1"])
+        self.assertIn(r"\service app\framework script=present", self.calls()[-1])
+
+        cases = [
+            (dict(stdout="pas du json"), r"^erreur : données invalides : réponse de "
+                                         r"rétroéclairage illisible : .+ at line 1 column \d+"
+                                         + NO_SERVICE + "\n$"),
+            (dict(exit_code=1), "^erreur : ressource non disponible : commande de "
+                                "rétroéclairage en échec" + NO_SERVICE + "\n$"),
+        ]
+        for scenario, message in cases:
+            with self.subTest(scenario=scenario):
+                self.scenario(**scenario)
+                calls = len(self.calls())
+                r = self.nivalto("keyboard")
+                self.assertEqual((r.status, r.out), (1, b""), r.err)
+                self.assertRegex(r.err_text, message)
+                self.assertEqual(len(self.calls()), calls + 1)
+
+    def test_7_keyboard_levels_refused_write_nothing_to_the_pipe(self):
+        # A stand-in server takes the pipe's name and serves one client: a
+        # refused level that connected would be the request it prints.
+        from test_cli import USAGE
+        answer = self.app / "listener-answer.bin"
+        answer.write_bytes(success(2))
+        listener = subprocess.Popen([harness.WINE, str(self.client), "listen",
+                                     harness.windows_path(answer)], env=harness.wine_env(),
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            self.assertEqual(listener.stdout.readline(), b"listening\n")
+            for level in ("3", "-1", "01", "", "deux", "1.0"):
+                with self.subTest(level=level):
+                    r = self.nivalto("keyboard", level)
+                    self.assertEqual((r.status, r.out), (2, b""))
+                    self.assertEqual(r.err_text, f"erreur : niveau inconnu pour keyboard : {level} "
+                                                 f"(0, 1 ou 2)\n\n{USAGE.decode()}\n")
+            self.assertIsNone(listener.poll())
+            r = self.nivalto("keyboard", "2", "1")
+            self.assertEqual((r.status, r.err_text),
+                             (2, f"erreur : argument en trop pour keyboard : 1\n\n"
+                                 f"{USAGE.decode()}\n"))
+            # The first request the listener sees is the valid one that follows.
+            r = self.nivalto("keyboard", "2")
+            self.assertEqual((r.status, r.out), (0, state_document(2)), r.err)
+            request, _ = listener.communicate(timeout=30)
+            self.assertEqual(request, b'{"op":"keyboard_write","level":2}\n')
+        finally:
+            if listener.poll() is None:
+                listener.kill()
+
     def test_7_uninstall_twice(self):
         first = self.nivalto("service", "uninstall")
         self.assertEqual((first.status, first.err), (0, b""))
@@ -453,7 +580,8 @@ class WindowsService(unittest.TestCase):
 @unittest.skipUnless(harness.NATIVE.exists(), "build/native/nivalto is not built")
 class LinuxBuild(unittest.TestCase):
     def test_service_commands_need_windows(self):
-        for args in (["service", "install"], ["service", "uninstall"], ["--service"]):
+        for args in (["service", "install"], ["service", "uninstall"], ["--service"],
+                     ["keyboard"], ["keyboard", "2"]):
             with self.subTest(args=args):
                 r = harness.run_native(args)
                 self.assertEqual((r.status, r.out), (1, b""))

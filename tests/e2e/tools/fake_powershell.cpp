@@ -6,8 +6,9 @@
 //   sleep_ms=N    wait this long before answering (default 0)
 //   stdout=TEXT   printed followed by a line feed; {mode} and {level} are
 //                 replaced by the -Mode and -Level arguments
-// Each run first appends "mode=M level=L framework=F script=present|missing"
-// to calls.log beside it, so a test can see what it was given and when, and
+// Each run first appends "mode=M level=L framework=F script=present|missing
+// file=NAME" (NAME: the script's file name, which carries the process id of
+// whoever ran it) to calls.log beside it, so a test can see what it was given and when, and
 // writes its current folder and PATH to environment.log beside it.
 #include <windows.h>
 
@@ -56,13 +57,14 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring dir = own_directory();
   const std::string mode = to_utf8(options[L"-Mode"]);
   const std::string level = to_utf8(options[L"-Level"]);
-  const bool script_present =
-      GetFileAttributesW(options[L"-File"].c_str()) != INVALID_FILE_ATTRIBUTES;
+  const std::wstring script = options[L"-File"];
+  const bool script_present = GetFileAttributesW(script.c_str()) != INVALID_FILE_ATTRIBUTES;
   {
     std::ofstream log((dir + L"calls.log").c_str(), std::ios::app | std::ios::binary);
     log << "mode=" << mode << " level=" << level
         << " framework=" << to_utf8(options[L"-FrameworkDir"])
-        << " script=" << (script_present ? "present" : "missing") << "\n";
+        << " script=" << (script_present ? "present" : "missing")
+        << " file=" << to_utf8(script.substr(script.find_last_of(L"\\/") + 1)) << "\n";
   }
   {
     wchar_t current[4096];

@@ -10,6 +10,10 @@
 //                                       as another program could before the
 //                                       service starts; prints "squatting",
 //                                       holds it until its standard input ends
+//   pipe_client listen FILE             creates the pipe's one instance itself,
+//                                       prints "listening", serves one client:
+//                                       answers with the bytes of FILE, then
+//                                       prints the bytes of its request exactly
 // PIPE_CLIENT_TRACE=FILE: each step is logged to FILE (see trace below).
 // Exit codes: 0 done, 3 busy (the single instance is taken; printed as "busy"
 // on standard error), 2 other open failure, 4 exchange failure.
@@ -148,6 +152,26 @@ int wmain(int argc, wchar_t** argv) {
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &got, nullptr) && got != 0) {
     }
     CloseHandle(pipe);
+    return 0;
+  }
+
+  if (command == L"listen") {
+    HANDLE pipe = CreateNamedPipeW(PIPE, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return fail_open(GetLastError());
+    const std::string answer = read_file(argv[2]);
+    print("listening\n");
+    if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return 4;
+    std::string request(4096, '\0');
+    DWORD got = 0;
+    if (!ReadFile(pipe, request.data(), 4096, &got, nullptr)) return 4;
+    request.resize(got);
+    DWORD written = 0;
+    WriteFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
+    FlushFileBuffers(pipe);
+    DisconnectNamedPipe(pipe);
+    CloseHandle(pipe);
+    print(request);
     return 0;
   }
 

@@ -1,10 +1,11 @@
 // Prints what the end-to-end tests watch of the NivaltoHal service:
-//   "state=S processes=N handles=H commit=B managers=M exit=E"
+//   "state=S processes=N handles=H commit=B managers=M exit=E pid=P"
 // S is the service manager's state number (1 stopped, 2 start pending,
 // 4 running; 0 when the service is not registered), E the exit code it
 // last reported. N is the number of
 // nivalto.exe processes; H and B are the handle count and the committed
-// private memory (bytes) of the one such process, 0 when N is not 1.
+// private memory (bytes) of the one such process and P its process id, 0
+// when N is not 1.
 // The handle count comes from the system-wide handle table, because Wine
 // answers 0 to GetProcessHandleCount for another process; likewise its
 // PrivateUsage is 0, so PagefileUsage (the same figure on Windows) is used.
@@ -118,8 +119,8 @@ int wmain(int argc, wchar_t** argv) {
     handles = handle_count(processes.front());
     commit = committed_bytes(processes.front());
   }
-  std::printf("state=%lu processes=%zu handles=%lu commit=%llu managers=%zu exit=%lu\n", state,
-              processes.size(), handles, static_cast<unsigned long long>(commit), managers,
-              exit_code);
+  std::printf("state=%lu processes=%zu handles=%lu commit=%llu managers=%zu exit=%lu pid=%lu\n",
+              state, processes.size(), handles, static_cast<unsigned long long>(commit), managers,
+              exit_code, processes.size() == 1 ? processes.front() : 0UL);
   return 0;
 }
