@@ -18,52 +18,37 @@ TEST(KeyboardDocument, FourMembersInTheOrderOfTheState) {
             "  \"max_level\": 1\n}");
 }
 
-// The command asks as a user's program: it waits at a busy pipe and names
-// the service when there is none.
-TEST(KeyboardCommand, AsksAsAUserAndPrintsTheState) {
+// The command asks as a user's program (only such a caller names the
+// service when there is none) and prints the state or the error's display.
+TEST(KeyboardCommand, PrintsTheStateOrTheDisplayedError) {
   using O = PipeExchange::Outcome;
   struct Case {
     std::optional<std::uint8_t> level;
-    std::vector<PipeExchange> replies;
-    std::uint32_t script_exit;
-    std::string request;
+    PipeExchange reply;
     std::string out;
     std::string error;
   };
-  const std::string state =
-      "{\n  \"known\": true,\n  \"source\": \"hid\",\n  \"level\": 1,\n  \"max_level\": 2\n}\n";
   const Case cases[] = {
       {std::nullopt,
-       {{O::Answered, std::string(GOOD_ANSWER)}},
-       0,
-       "{\"op\":\"keyboard_read\"}\n",
-       state,
-       ""},
-      {2,
-       {{O::Busy, ""}, {O::Answered, std::string(GOOD_ANSWER)}},
-       0,
-       "{\"op\":\"keyboard_write\",\"level\":2}\n",
-       state,
+       {O::Answered, std::string(GOOD_ANSWER)},
+       "{\n  \"known\": true,\n  \"source\": \"hid\",\n  \"level\": 1,\n  \"max_level\": 2\n}\n",
        ""},
       {0,
-       {{O::NoPipe, ""}},
-       3,
-       "{\"op\":\"keyboard_write\",\"level\":0}\n",
+       {O::NoPipe, ""},
        "",
        "ressource non disponible : commande de rétroéclairage en échec ; le service NivaltoHal "
        "n'est pas démarré"},
   };
   for (const Case& c : cases) {
     FakeBacklight fake;
-    fake.pipe.replies.assign(c.replies.begin(), c.replies.end());
-    fake.pipe.waits = {true};
-    fake.runner.result = ProcessExit{c.script_exit, "", ""};
+    fake.pipe.reply = c.reply;
+    fake.runner.result = ProcessExit{3, "", ""};
     RecordingConsole console;
     const CommandResult result = run_keyboard(c.level, fake.platform(), console);
-    EXPECT_EQ(result ? std::string() : result.error(), c.error) << c.request;
-    EXPECT_EQ(console.out_text, c.out) << c.request;
-    EXPECT_EQ(console.err_text, "");
-    EXPECT_EQ(fake.pipe.requests.front(), c.request);
+    EXPECT_EQ(result ? std::string() : result.error(), c.error);
+    EXPECT_EQ(console.out_text, c.out);
+    EXPECT_EQ(fake.pipe.requests.at(0), c.level ? "{\"op\":\"keyboard_write\",\"level\":0}\n"
+                                                : "{\"op\":\"keyboard_read\"}\n");
   }
 }
 
