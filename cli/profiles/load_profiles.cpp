@@ -100,9 +100,9 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
   // Byte order of the UTF-8 names; the native path only separates names
   // that are not valid Unicode and read the same once made readable. The
   // entries stay in place: moving paths costs more than comparing names.
-  std::vector<const DirectoryEntry*> order;
+  std::vector<DirectoryEntry*> order;
   order.reserve(entries->size());
-  for (const DirectoryEntry& entry : *entries) order.push_back(&entry);
+  for (DirectoryEntry& entry : *entries) order.push_back(&entry);
   std::ranges::sort(order, [](const DirectoryEntry* a, const DirectoryEntry* b) {
     if (const int names = a->name.compare(b->name); names != 0) return names < 0;
     return a->path.native() < b->path.native();
@@ -110,8 +110,8 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
 
   std::vector<MachineProfile> profiles;
   profiles.reserve(entries->size());
-  for (const DirectoryEntry* listed : order) {
-    const DirectoryEntry& entry = *listed;
+  for (DirectoryEntry* listed : order) {
+    DirectoryEntry& entry = *listed;
     auto text = read_file(entry.path, MAX_PROFILE_BYTES);
     if (!text) return std::unexpected(read_failure_text(text.error(), path_to_utf8(entry.path)));
     if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
@@ -121,6 +121,9 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
                              profile_error_text(profile.error()));
     }
     profiles.push_back(std::move(*profile));
+    // Read and decoded: its name and path are no longer needed, and the
+    // memory they free goes to the next profiles.
+    entry = DirectoryEntry{};
   }
   return profiles;
 }
