@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/profiles/direct_profile_reader.h"
 #include "cli/profiles/toml_guard.h"
 
 namespace nivalto {
@@ -489,6 +490,11 @@ std::expected<void, std::string> check_toml_document(std::string_view text) {
 }
 
 std::expected<MachineProfile, std::string> decode_profile(std::string_view text) {
+  if (auto profile = read_profile_directly(text)) return std::move(*profile);
+  return decode_profile_by_parser(text);
+}
+
+std::expected<MachineProfile, std::string> decode_profile_by_parser(std::string_view text) {
   auto document = parse_document(text);
   if (!document) return std::unexpected(std::move(document.error()));
   auto profile = decode_root(document->root);

@@ -77,8 +77,9 @@ std::expected<void, ProfileError> validate_profile(const MachineProfile& profile
   return {};
 }
 
-std::expected<MachineProfile, ProfileError> read_profile(std::string_view text) {
-  auto profile = decode_profile(text);
+std::expected<MachineProfile, ProfileError> read_profile(std::string_view text,
+                                                         ProfileDecoder decode) {
+  auto profile = decode(text);
   if (!profile) return std::unexpected(InvalidToml{std::move(profile.error())});
   if (auto valid = validate_profile(*profile); !valid) return std::unexpected(valid.error());
   return std::move(*profile);
@@ -91,28 +92,38 @@ bool has_profile_extension(std::string_view file_name) {
 }
 
 std::expected<std::vector<MachineProfile>, std::string> load_profiles(
-    const std::filesystem::path& directory) {
+    const std::filesystem::path& directory, ProfileDecoder decode) {
   auto entries = list_directory(directory);
   if (!entries) return std::unexpected(std::move(entries.error()));
   std::erase_if(*entries,
                 [](const DirectoryEntry& entry) { return !has_profile_extension(entry.name); });
   // Byte order of the UTF-8 names; the native path only separates names
-  // that are not valid Unicode and read the same once made readable.
-  std::ranges::sort(*entries, [](const DirectoryEntry& a, const DirectoryEntry& b) {
-    if (a.name != b.name) return a.name < b.name;
-    return a.path.native() < b.path.native();
+  // that are not valid Unicode and read the same once made readable. The
+  // entries stay in place: moving paths costs more than comparing names.
+  std::vector<DirectoryEntry*> order;
+  order.reserve(entries->size());
+  for (DirectoryEntry& entry : *entries) order.push_back(&entry);
+  std::ranges::sort(order, [](const DirectoryEntry* a, const DirectoryEntry* b) {
+    if (const int names = a->name.compare(b->name); names != 0) return names < 0;
+    return a->path.native() < b->path.native();
   });
 
   std::vector<MachineProfile> profiles;
   profiles.reserve(entries->size());
-  for (const DirectoryEntry& entry : *entries) {
-    const std::string shown_path = path_to_utf8(entry.path);
+  for (DirectoryEntry* listed : order) {
+    DirectoryEntry& entry = *listed;
     auto text = read_file(entry.path, MAX_PROFILE_BYTES);
-    if (!text) return std::unexpected(read_failure_text(text.error(), shown_path));
+    if (!text) return std::unexpected(read_failure_text(text.error(), path_to_utf8(entry.path)));
     if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
-    auto profile = read_profile(*text);
-    if (!profile) return std::unexpected(shown_path + " : " + profile_error_text(profile.error()));
+    auto profile = read_profile(*text, decode);
+    if (!profile) {
+      return std::unexpected(path_to_utf8(entry.path) + " : " +
+                             profile_error_text(profile.error()));
+    }
     profiles.push_back(std::move(*profile));
+    // Read and decoded: its name and path are no longer needed, and the
+    // memory they free goes to the next profiles.
+    entry = DirectoryEntry{};
   }
   return profiles;
 }

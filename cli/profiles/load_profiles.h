@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/profiles/decode_profile.h"
 #include "cli/profiles/machine_profile.h"
 
 namespace nivalto {
@@ -42,14 +43,16 @@ using ProfileError = std::variant<InvalidToml, UnsupportedSchema, InvalidProfile
 [[nodiscard]] std::expected<void, ProfileError> validate_profile(const MachineProfile& profile);
 
 // Decodes and validates the content of one profile file.
-[[nodiscard]] std::expected<MachineProfile, ProfileError> read_profile(std::string_view text);
+[[nodiscard]] std::expected<MachineProfile, ProfileError> read_profile(
+    std::string_view text, ProfileDecoder decode = decode_profile);
 
 // Every file of the directory whose extension is exactly "toml", in byte order
 // of file names, decoded and validated. All or nothing: the first file that
 // fails fails the load, with the system's description of an unreadable
-// directory or file, or "{path} : {profile error}".
+// directory or file, or "{path} : {profile error}". `decode` is a choice for
+// measurements: both decoders give the same result.
 [[nodiscard]] std::expected<std::vector<MachineProfile>, std::string> load_profiles(
-    const std::filesystem::path& directory);
+    const std::filesystem::path& directory, ProfileDecoder decode = decode_profile);
 
 // True when the part of the name after its last dot is "toml"; a name whose
 // only dot is its first character has no extension.

@@ -121,13 +121,15 @@ TEST(DecodeUtf8Lossy, ByteSpanOverloadDecodesTheSame) {
 TEST(IsValidUtf8, AcceptsWellFormedRejectsTheRest) {
   for (const std::string_view good :
        {"", "plain", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
-        "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
+        "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+        "ASCII read eight bytes at a time, then caf\xC3\xA9 and more of it"}) {
     EXPECT_TRUE(is_valid_utf8(good)) << ::testing::PrintToString(std::string(good));
   }
   EXPECT_TRUE(is_valid_utf8(std::string_view("\0", 1)));
   for (const std::string_view bad :
        {"\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
-        "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\x80", "ok\xBF", "\xE2\x82", "\xC3 "}) {
+        "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\x80", "ok\xBF", "\xE2\x82", "\xC3 ",
+        "sixteen bytes of\xBF text", "12345678\xC3", "1234567\xC3\xA9 and \xED\xA0\x80 later"}) {
     EXPECT_FALSE(is_valid_utf8(bad)) << ::testing::PrintToString(std::string(bad));
   }
 }

@@ -26,6 +26,13 @@ namespace nivalto {
 // The position suffix of the JSON parsers' fault descriptions.
 [[nodiscard]] std::string line_column_suffix(std::string_view text, std::size_t index);
 
+// The length of the well-formed UTF-8 sequence that `bytes` starts with, or 0
+// when it starts with none (or is empty).
+[[nodiscard]] std::size_t utf8_sequence_length(std::string_view bytes);
+
+// Appends a Unicode scalar value in UTF-8.
+void append_utf8(std::string& out, char32_t code_point);
+
 // True when the bytes are well-formed UTF-8 (no surrogates, no overlongs).
 [[nodiscard]] bool is_valid_utf8(std::string_view bytes);
 
