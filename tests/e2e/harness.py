@@ -17,6 +17,7 @@ import shlex
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -241,6 +242,21 @@ def run_traced_tool(exe: Path, args: list[str], timeout: float = 60,
     else:
         result.trace = "(no step logged: the program never ran its first line)"
     return result
+
+
+def service_state(probe_exe: Path, prefix: str | None = None) -> dict[str, int]:
+    """What tools/service_probe.cpp prints of the service, as numbers by name."""
+    r = run_wine([], exe=probe_exe, prefix=prefix)
+    return {k: int(v) for k, v in (f.split("=") for f in r.out_text.split())}
+
+
+def wait_for_service(probe_exe: Path, condition, timeout: float,
+                     prefix: str | None = None) -> dict[str, int]:
+    """The service's state once `condition` holds for it, or after `timeout` seconds."""
+    deadline = time.time() + timeout
+    while not condition(state := service_state(probe_exe, prefix)) and time.time() < deadline:
+        time.sleep(0.2)
+    return state
 
 
 def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:

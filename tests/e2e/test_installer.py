@@ -122,14 +122,8 @@ class WindowsInstaller(test_detect.DetectCase):
     def probe(self, *args) -> harness.Result:
         return self.wine(self.probe_exe, *args)
 
-    def state(self) -> dict:
-        return {k: int(v) for k, v in (f.split("=") for f in self.probe().out_text.split())}
-
     def wait_for(self, condition, timeout: float) -> dict:
-        deadline = time.time() + timeout
-        while not condition(p := self.state()) and time.time() < deadline:
-            time.sleep(0.2)
-        return p
+        return harness.wait_for_service(self.probe_exe, condition, timeout, prefix=PREFIX)
 
     def config(self) -> dict[str, str]:
         r = self.probe("config")
