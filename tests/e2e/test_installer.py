@@ -120,8 +120,11 @@ class WindowsInstaller(test_detect.DetectCase):
         command = ["msiexec", action, harness.windows_path(self.msi[version]), "/qn", "/l*v",
                    harness.windows_path(log)]
         started = time.monotonic()
+        # A run takes seconds; the limit is wide because each run makes
+        # thousands of requests to the prefix's wineserver, which a loaded
+        # machine slows down many times over.
         try:
-            r = harness.run_wine(command[1:], exe=command[0], prefix=PREFIX, timeout=150,
+            r = harness.run_wine(command[1:], exe=command[0], prefix=PREFIX, timeout=300,
                                  extra_env={"WINEDEBUG": "err+all,+service"})
         except subprocess.TimeoutExpired as stuck:
             r = harness.Result(-1, stuck.stdout or b"", stuck.stderr or b"")
