@@ -232,6 +232,17 @@ TEST(DispatchKeyboard, LevelsAndUsageErrors) {
   EXPECT_EQ(r.err, "erreur : ressource non disponible : x\n");
 }
 
+TEST(DispatchService, UnquotedServicePathIsNeverTheService) {
+  // A service registered as C:\Program Files\Nivalto\nivalto.exe --service,
+  // without quotes, reaches the program split at the blank: the service
+  // role starts only from the quoted form the installers register.
+  FakeCommands commands;
+  const auto r = run(commands, {"Files\\Nivalto\\nivalto.exe", "--service"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "erreur : valeur manquante pour --service\n\n" + USAGE_LINE);
+  EXPECT_TRUE(commands.calls.empty());
+}
+
 TEST(DispatchCommands, OptionsReachTheCommand) {
   FakeCommands commands;
   const auto r = run(commands, {"detect", "--profiles", "a", "--out", "", "--profiles", "b"});

@@ -17,6 +17,7 @@ import shlex
 import shutil
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -65,63 +66,68 @@ WINEDEBUG = "-all,err+virtual"
 # What Wine could not start, as "program arguments"; run.py lists them.
 wine_start_failures: list[str] = []
 
-_wine_ready = False
-_keeper: subprocess.Popen | None = None
+# Each prefix's environment and the program that keeps its session up.
+_sessions: dict[str, tuple[dict, subprocess.Popen]] = {}
 
 
-def wine_env() -> dict:
-    """The environment of every Wine run: a private prefix, created once per run."""
-    global _wine_ready
+def wine_env(prefix: str | None = None, fresh: bool = False) -> dict:
+    """The environment of every Wine run: a private prefix, its session
+    started once per run. `prefix` names another prefix than the suite's
+    own (NIVALTO_E2E_PREFIX, else "wineprefix"); `fresh` makes it anew, as a
+    machine where nothing was ever installed."""
+    name = prefix or os.environ.get("NIVALTO_E2E_PREFIX", "wineprefix")
+    if name in _sessions:
+        return dict(_sessions[name][0])
     env = dict(os.environ)
     # Two runs side by side (scripts/test) each name their own prefix, so
     # that each has a Wine session, and a service manager, of its own.
-    env["WINEPREFIX"] = str(E2E_BUILD / os.environ.get("NIVALTO_E2E_PREFIX", "wineprefix"))
+    env["WINEPREFIX"] = str(E2E_BUILD / name)
     env["WINEDEBUG"] = WINEDEBUG
     # No Mono or Gecko installer dialogs when the prefix is created.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     env.pop("DISPLAY", None)
-    if not _wine_ready:
-        E2E_BUILD.mkdir(parents=True, exist_ok=True)
-        # A session left by an earlier run is ended first. `wineboot --init`
-        # runs only for a new prefix and before anything else: on a session
-        # already up it would start a second service manager beside the first.
-        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+    E2E_BUILD.mkdir(parents=True, exist_ok=True)
+    # A session left by an earlier run is ended first. `wineboot --init`
+    # runs only for a new prefix and before anything else: on a session
+    # already up it would start a second service manager beside the first.
+    subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    if fresh:
+        shutil.rmtree(env["WINEPREFIX"], ignore_errors=True)
+    if not (Path(env["WINEPREFIX"]) / "system.reg").exists():
+        subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
         subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
-        if not (Path(env["WINEPREFIX"]) / "system.reg").exists():
-            subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
-            subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-        # Keep one wineserver alive for the whole suite: each run then starts in
-        # tens of milliseconds instead of seconds.
-        subprocess.Popen([WINESERVER, "-p"], env=env,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=30)
-        # The first program of a session starts Wine's own background
-        # processes (service manager, device manager), which inherit its
-        # standard streams, and Wine ends them again once no ordinary program
-        # runs. A program kept waiting on its input for the whole suite owns
-        # that session, so no test run ever hangs on a stream held open by them.
-        global _keeper
-        _keeper = subprocess.Popen([WINE, "cmd"], env=env, stdin=subprocess.PIPE,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=180)
-        _wine_ready = True
-    return env
+    # Keep one wineserver alive for the whole suite: each run then starts in
+    # tens of milliseconds instead of seconds.
+    subprocess.Popen([WINESERVER, "-p"], env=env,
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=30)
+    # The first program of a session starts Wine's own background
+    # processes (service manager, device manager), which inherit its
+    # standard streams, and Wine ends them again once no ordinary program
+    # runs. A program kept waiting on its input for the whole suite owns
+    # that session, so no test run ever hangs on a stream held open by them.
+    keeper = subprocess.Popen([WINE, "cmd"], env=env, stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE, "cmd", "/c", "exit"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=180)
+    _sessions[name] = (env, keeper)
+    return dict(env)
 
 
 def stop_wine() -> None:
-    if _keeper is not None:
-        _keeper.stdin.close()
+    for env, keeper in _sessions.values():
+        keeper.stdin.close()
         try:
-            _keeper.wait(timeout=30)
+            keeper.wait(timeout=30)
         except subprocess.TimeoutExpired:
-            _keeper.kill()
-    if _wine_ready:
-        subprocess.run([WINESERVER, "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
+            keeper.kill()
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
+    _sessions.clear()
 
 
 def tail(path: Path, lines: int = 12) -> str:
@@ -189,13 +195,15 @@ def run_native(args: list[str], cwd=None, firmware: bytes | None | str = "host",
 
 
 def run_wine(args: list[str], cwd=None, timeout: float = 60, exe: Path | str | None = None,
-             dmi: dict[str, str] | None | str = "host", extra_env: dict | None = None) -> Result:
+             dmi: dict[str, str] | None | str = "host", extra_env: dict | None = None,
+             prefix: str | None = None) -> Result:
     """Runs nivalto.exe under Wine. dmi: "host" leaves the machine's own files;
     None hides /sys/class/dmi entirely; a dict gives the text of each
     /sys/class/dmi/id file that should exist (a line feed is appended, as the
     kernel does). A run that Wine could not start (see WINE_START_FAILURE)
-    is run again, twice at most, and listed in wine_start_failures."""
-    env = wine_env()
+    is run again, twice at most, and listed in wine_start_failures. prefix:
+    as for wine_env."""
+    env = wine_env(prefix)
     env.update(extra_env or {})
     command = [WINE, str(exe or WINDOWS_EXE), *args]
     for _ in range(3):
@@ -216,7 +224,8 @@ TOOL_TRACES = E2E_BUILD / "tool-traces"
 _trace_number = 0
 
 
-def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
+def run_traced_tool(exe: Path, args: list[str], timeout: float = 60,
+                    prefix: str | None = None) -> Result:
     """Runs one of the suite's own Windows tools that logs its steps to the
     file named by PIPE_CLIENT_TRACE; the steps land in Result.trace, for the
     failure report."""
@@ -225,7 +234,7 @@ def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
     _trace_number += 1
     trace = TOOL_TRACES / f"{os.getpid()}-{_trace_number}.log"
     trace.unlink(missing_ok=True)
-    result = run_wine(args, exe=exe, timeout=timeout,
+    result = run_wine(args, exe=exe, timeout=timeout, prefix=prefix,
                       extra_env={"PIPE_CLIENT_TRACE": windows_path(trace)})
     if trace.exists():
         result.trace = trace.read_text(encoding="utf-8", errors="replace")
@@ -233,6 +242,21 @@ def run_traced_tool(exe: Path, args: list[str], timeout: float = 60) -> Result:
     else:
         result.trace = "(no step logged: the program never ran its first line)"
     return result
+
+
+def service_state(probe_exe: Path, prefix: str | None = None) -> dict[str, int]:
+    """What tools/service_probe.cpp prints of the service, as numbers by name."""
+    r = run_wine([], exe=probe_exe, prefix=prefix)
+    return {k: int(v) for k, v in (f.split("=") for f in r.out_text.split())}
+
+
+def wait_for_service(probe_exe: Path, condition, timeout: float,
+                     prefix: str | None = None) -> dict[str, int]:
+    """The service's state once `condition` holds for it, or after `timeout` seconds."""
+    deadline = time.time() + timeout
+    while not condition(state := service_state(probe_exe, prefix)) and time.time() < deadline:
+        time.sleep(0.2)
+    return state
 
 
 def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:

@@ -1,7 +1,8 @@
 """The release archives of scripts/package: what they hold, that the programs
 run from the unpacked folder (nivalto.exe under Wine, the Linux program
 natively) with the profiles shipped beside them, and that packaging the same
-commit twice gives the same bytes."""
+commit twice gives the same bytes, installer included (test_installer.py
+installs it)."""
 from __future__ import annotations
 
 import gzip
@@ -57,11 +58,60 @@ def commit_time() -> int:
                               capture_output=True, text=True, check=True).stdout)
 
 
-def package(out: Path, **env_changes) -> subprocess.CompletedProcess:
+def package(out: Path, *options: str, **env_changes) -> subprocess.CompletedProcess:
     env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
     env.update(env_changes)
-    return subprocess.run([str(PACKAGE), "--no-build", "--out", str(out)], env=env,
+    return subprocess.run([str(PACKAGE), "--no-build", "--out", str(out), *options], env=env,
                           capture_output=True, text=True, timeout=300)
+
+
+def expected_names(kind: str) -> set[str]:
+    """What the archive of `kind` ("windows", "linux") holds."""
+    notices = WINDOWS_NOTICES if kind == "windows" else LINUX_NOTICES
+    own = ({"nivalto.exe", "README.txt", "LICENSE.txt", "SHA256SUMS"} if kind == "windows"
+           else {"nivalto", "README.txt", "LICENSE", "SHA256SUMS"})
+    return (own | set(shipped_profiles()) | {f"notices/{n}.txt" for n in notices}
+            | {"notices/README.txt"})
+
+
+def check_runs_from(case: test_detect.DetectCase, program: str, folder: Path, exe: Path,
+                    prefix: str | None = None) -> None:
+    """`detect` for the first real machine of each resolution kind, then
+    `profiles`, run in `folder` by `exe` with the profiles found there
+    ("profiles" in the current folder); under Wine in the prefix named."""
+    machines = machines_by_resolution(folder / "profiles")
+    case.assertIn("exact", machines)
+    case.assertIn("family", machines)
+    for kind_expected, machine in sorted(machines.items()):
+        with case.subTest(resolution=kind_expected, machine=machine["source"]):
+            fields = machine["fields"]
+            if program == "wine":
+                r = harness.run_wine(["detect"], cwd=folder, exe=exe, prefix=prefix,
+                                     dmi=test_detect.wine_dmi(fields))
+            else:
+                r = harness.run_native(["detect"], cwd=folder, exe=exe,
+                                       firmware=test_detect.native_table(fields))
+            report = case.check_report(program, r, fields, profiles_dir=folder / "profiles")
+            case.assertEqual(report["resolution"], kind_expected)
+            case.assertEqual(report["profiles_loaded"],
+                             len(model.profile_files(folder / "profiles")))
+    if program == "wine":
+        r = harness.run_wine(["profiles"], cwd=folder, exe=exe, prefix=prefix)
+    else:
+        r = harness.run_native(["profiles"], cwd=folder, exe=exe)
+    case.assertEqual((r.status, r.err), (0, b""), r.err_text)
+    listing = json.loads(r.out)
+    expected = [{"id": p["id"], "display_name": p["display_name"], "scope": p["scope"],
+                 "capabilities": len(p.get("capabilities", []))}
+                for p in model.load_profiles(folder / "profiles")]
+    case.assertEqual(listing["profiles"], expected)
+
+
+def msi_summary(path: Path) -> dict[str, str]:
+    """The installer's summary information, as msiinfo prints it (times in UTC)."""
+    text = subprocess.run(["msiinfo", "suminfo", str(path)], capture_output=True, text=True,
+                          check=True, env={**os.environ, "TZ": "UTC"}).stdout
+    return dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
 
 
 def sha256(path: Path) -> str:
@@ -118,6 +168,7 @@ class ReleaseArchives(test_detect.DetectCase):
                    "linux": f"nivalto-{cls.version}-linux-x64"}
         cls.zip_path = cls.work / "dist" / f"{cls.top['windows']}.zip"
         cls.tar_path = cls.work / "dist" / f"{cls.top['linux']}.tar.gz"
+        cls.msi_path = cls.work / "dist" / f"nivalto-{cls.version}-x64.msi"
 
     @classmethod
     def tearDownClass(cls):
@@ -139,15 +190,8 @@ class ReleaseArchives(test_detect.DetectCase):
 
     # What the archives hold -------------------------------------------------
 
-    def expected_names(self, kind: str) -> set[str]:
-        notices = WINDOWS_NOTICES if kind == "windows" else LINUX_NOTICES
-        own = ({"nivalto.exe", "README.txt", "LICENSE.txt", "SHA256SUMS"} if kind == "windows"
-               else {"nivalto", "README.txt", "LICENSE", "SHA256SUMS"})
-        return (own | set(shipped_profiles()) | {f"notices/{n}.txt" for n in notices}
-                | {"notices/README.txt"})
-
     def check_contents(self, kind: str, files: dict[str, bytes]):
-        self.assertEqual(set(files), self.expected_names(kind))
+        self.assertEqual(set(files), expected_names(kind))
         for name, data in shipped_profiles().items():
             self.assertEqual(files[name], data, name)
         licence = files["LICENSE.txt" if kind == "windows" else "LICENSE"]
@@ -232,10 +276,14 @@ class ReleaseArchives(test_detect.DetectCase):
                     self.assertTrue(any(f"The text below is {copyright},".encode() in n
                                         for n in notices), f"{target}: no notice from {copyright}")
 
-    def test_dist_sums_name_both_archives(self):
+    def test_dist_sums_name_both_archives_and_the_installer(self):
         sums = (self.work / "dist" / "SHA256SUMS").read_text().splitlines()
         self.assertEqual(sums, [f"{sha256(self.tar_path)}  {self.tar_path.name}",
-                                f"{sha256(self.zip_path)}  {self.zip_path.name}"])
+                                f"{sha256(self.zip_path)}  {self.zip_path.name}",
+                                f"{sha256(self.msi_path)}  {self.msi_path.name}"])
+        self.assertEqual(sorted(p.name for p in (self.work / "dist").iterdir()),
+                         sorted(["SHA256SUMS", self.tar_path.name, self.zip_path.name,
+                                 self.msi_path.name]))
 
     # Packaging twice ------------------------------------------------------
 
@@ -248,12 +296,12 @@ class ReleaseArchives(test_detect.DetectCase):
         finally:
             os.umask(old_umask)
         self.assertEqual(done.returncode, 0, done.stderr)
-        for first in (self.zip_path, self.tar_path):
+        for first in (self.zip_path, self.tar_path, self.msi_path):
             second = again / first.name
             self.assertEqual(sha256(second), sha256(first), first.name)
-        print(f"\n  package: {self.seconds:.1f} s; "
-              f"{self.zip_path.name} {self.zip_path.stat().st_size} bytes sha256 {sha256(self.zip_path)}; "
-              f"{self.tar_path.name} {self.tar_path.stat().st_size} bytes sha256 {sha256(self.tar_path)}")
+        print(f"\n  package: {self.seconds:.1f} s; " + "; ".join(
+            f"{p.name} {p.stat().st_size} bytes sha256 {sha256(p)}"
+            for p in (self.zip_path, self.tar_path, self.msi_path)))
 
     def test_source_date_epoch_sets_the_entry_times(self):
         other = self.work / "epoch"
@@ -264,6 +312,15 @@ class ReleaseArchives(test_detect.DetectCase):
                              {(2023, 11, 14, 22, 13, 20)})
         with tarfile.open(other / self.tar_path.name) as archive:
             self.assertEqual({m.mtime for m in archive.getmembers()}, {1700000000})
+        # wixl's own clock, frozen; the commit's time in the installer built first.
+        for msi, stamp in ((other / self.msi_path.name, "Tue Nov 14 22:13:20 2023"),
+                           (self.msi_path, time.strftime("%a %b %e %H:%M:%S %Y",
+                                                         time.gmtime(commit_time())))):
+            summary = msi_summary(msi)
+            self.assertEqual((summary["Created"], summary["Last saved"]), (stamp, stamp), msi)
+        # Another time is another package, with another package code.
+        self.assertNotEqual(msi_summary(other / self.msi_path.name)["Revision number (UUID)"],
+                            msi_summary(self.msi_path)["Revision number (UUID)"])
 
     # Running from the unpacked folders ------------------------------------
 
@@ -271,31 +328,8 @@ class ReleaseArchives(test_detect.DetectCase):
         harness.require_root(self)
         folder = self.unpacked(kind)
         program = "wine" if kind == "windows" else "native"
-        exe = folder / ("nivalto.exe" if kind == "windows" else "nivalto")
-        machines = machines_by_resolution(folder / "profiles")
-        self.assertIn("exact", machines)
-        self.assertIn("family", machines)
-        for kind_expected, machine in sorted(machines.items()):
-            with self.subTest(resolution=kind_expected, machine=machine["source"]):
-                fields = machine["fields"]
-                if program == "wine":
-                    r = harness.run_wine(["detect"], cwd=folder, exe=exe,
-                                         dmi=test_detect.wine_dmi(fields))
-                else:
-                    r = harness.run_native(["detect"], cwd=folder, exe=exe,
-                                           firmware=test_detect.native_table(fields))
-                report = self.check_report(program, r, fields, profiles_dir=folder / "profiles")
-                self.assertEqual(report["resolution"], kind_expected)
-                self.assertEqual(report["profiles_loaded"],
-                                 len(model.profile_files(folder / "profiles")))
-        run = harness.run_wine if program == "wine" else harness.run_native
-        r = run(["profiles"], cwd=folder, exe=exe)
-        self.assertEqual((r.status, r.err), (0, b""), r.err_text)
-        listing = json.loads(r.out)
-        expected = [{"id": p["id"], "display_name": p["display_name"], "scope": p["scope"],
-                     "capabilities": len(p.get("capabilities", []))}
-                    for p in model.load_profiles(folder / "profiles")]
-        self.assertEqual(listing["profiles"], expected)
+        check_runs_from(self, program, folder,
+                        folder / ("nivalto.exe" if kind == "windows" else "nivalto"))
 
     def test_zip_runs_from_its_folder_under_wine(self):
         self.run_unpacked("windows")

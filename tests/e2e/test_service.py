@@ -154,17 +154,11 @@ class WindowsService(unittest.TestCase):
 
     @classmethod
     def probe(cls) -> dict:
-        r = harness.run_wine([], exe=cls.probe_exe)
-        return {k: int(v) for k, v in (f.split("=") for f in r.out_text.split())}
+        return harness.service_state(cls.probe_exe)
 
     @classmethod
     def _wait_for(cls, condition, timeout: float) -> dict:
-        deadline = time.time() + timeout
-        while True:
-            p = cls.probe()
-            if condition(p) or time.time() > deadline:
-                return p
-            time.sleep(0.2)
+        return harness.wait_for_service(cls.probe_exe, condition, timeout)
 
     def nivalto(self, *args) -> harness.Result:
         return harness.run_wine(list(args), exe=self.exe)

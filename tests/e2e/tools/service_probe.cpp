@@ -15,12 +15,23 @@
 // the prefix is left running, and starts it afresh (starting the automatic
 // services with it) for the next program; a held probe keeps one manager
 // alive across a test's commands, as on a running Windows machine.
+//
+// "service_probe config" prints the registration as the service manager
+// gives it back (QueryServiceConfigW and the description), one "key=value"
+// line each, in UTF-8: display, type, start, error, binary, group, tag,
+// dependencies (separated by "/"), account, description; or "missing" and
+// status 1 when NivaltoHal is not registered.
+//
+// "service_probe products {UPGRADE-CODE}" prints one "product={CODE}
+// version=V" line for each installed product of that upgrade code, as the
+// installer (msi.dll) knows them, and nothing when there is none.
 #include <windows.h>
 
 #include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -98,9 +109,84 @@ SIZE_T committed_bytes(DWORD process_id) {
   return bytes;
 }
 
+void print_utf8(std::wstring_view text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void print_field(std::wstring_view key, const wchar_t* value) {
+  print_utf8(std::wstring(key) + L"=" + (value != nullptr ? value : L"") + L"\n");
+}
+
+int print_config() {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service =
+      manager != nullptr ? OpenServiceW(manager, L"NivaltoHal", SERVICE_QUERY_CONFIG) : nullptr;
+  int status = 1;
+  DWORD needed = 0;
+  if (service == nullptr) {
+    std::printf("missing\n");
+  } else if (QueryServiceConfigW(service, nullptr, 0, &needed) ||
+             GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    std::vector<BYTE> more(8192);
+    auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(more.data());
+    if (QueryServiceConfigW(service, config, needed, &needed) &&
+        QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, more.data(),
+                             static_cast<DWORD>(more.size()), &needed)) {
+      std::wstring dependencies;
+      for (const wchar_t* d = config->lpDependencies; d != nullptr && *d != 0; d += wcslen(d) + 1)
+        dependencies += (dependencies.empty() ? L"" : L"/") + std::wstring(d);
+      print_field(L"display", config->lpDisplayName);
+      print_field(L"type", std::to_wstring(config->dwServiceType).c_str());
+      print_field(L"start", std::to_wstring(config->dwStartType).c_str());
+      print_field(L"error", std::to_wstring(config->dwErrorControl).c_str());
+      print_field(L"binary", config->lpBinaryPathName);
+      print_field(L"group", config->lpLoadOrderGroup);
+      print_field(L"tag", std::to_wstring(config->dwTagId).c_str());
+      print_field(L"dependencies", dependencies.c_str());
+      print_field(L"account", config->lpServiceStartName);
+      print_field(L"description", description->lpDescription);
+      status = 0;
+    } else {
+      std::printf("query failed %lu\n", GetLastError());
+    }
+  }
+  if (service != nullptr) CloseServiceHandle(service);
+  if (manager != nullptr) CloseServiceHandle(manager);
+  return status;
+}
+
+// msi.dll is loaded when asked for: the other modes run in every test.
+int print_products(const wchar_t* upgrade_code) {
+  using Enumerate = UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR);
+  using Info = UINT(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD);
+  HMODULE msi = LoadLibraryW(L"msi.dll");
+  if (msi == nullptr) return 1;
+  const auto enumerate =
+      reinterpret_cast<Enumerate>(GetProcAddress(msi, "MsiEnumRelatedProductsW"));
+  const auto info = reinterpret_cast<Info>(GetProcAddress(msi, "MsiGetProductInfoW"));
+  if (enumerate == nullptr || info == nullptr) return 1;
+  wchar_t product[39];
+  for (DWORD i = 0; enumerate(upgrade_code, 0, i, product) == ERROR_SUCCESS; ++i) {
+    wchar_t version[64] = L"";
+    DWORD size = 64;
+    info(product, L"VersionString", version, &size);
+    print_utf8(std::wstring(L"product=") + product + L" version=" + version + L"\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring_view(argv[1]) == L"config") return print_config();
+  if (argc > 2 && std::wstring_view(argv[1]) == L"products") return print_products(argv[2]);
   if (argc > 1 && std::wstring_view(argv[1]) == L"hold") {
     std::printf("holding\n");
     std::fflush(stdout);
