@@ -10,7 +10,12 @@
 namespace nivalto {
 namespace {
 
-bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+bool is_blank(std::string_view text) {
+  // A text that starts with a printable ASCII character is not blank: the
+  // usual case, decided without decoding.
+  if (!text.empty() && text[0] > ' ' && text[0] < 0x7F) return false;
+  return trim_white_space(text).empty();
+}
 
 bool is_ascii_alphanumeric(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -59,10 +64,22 @@ std::expected<void, ProfileError> validate_profile(const MachineProfile& profile
   for (const std::string& mtm : profile.matches.mtm) {
     if (!is_well_formed_mtm(mtm)) return invalid(profile, "MTM mal formé : « " + mtm + " »");
   }
+  // A profile holds a few capabilities, compared with the ones before; a
+  // longer list is looked up in a set, so that a large file costs no more
+  // than its length.
+  constexpr std::size_t FEW_CAPABILITIES = 16;
+  const auto& capabilities = profile.capabilities;
   std::set<std::string_view> seen;
-  for (const Capability& capability : profile.capabilities) {
+  for (std::size_t i = 0; i < capabilities.size(); ++i) {
+    const Capability& capability = capabilities[i];
     const std::string& id = capability.id;
-    if (!seen.insert(id).second) return invalid(profile, "capacité dupliquée : " + id);
+    const bool repeated =
+        capabilities.size() <= FEW_CAPABILITIES
+            ? std::any_of(capabilities.begin(),
+                          capabilities.begin() + static_cast<std::ptrdiff_t>(i),
+                          [&](const Capability& before) { return before.id == id; })
+            : !seen.insert(id).second;
+    if (repeated) return invalid(profile, "capacité dupliquée : " + id);
     if (std::ranges::all_of(capability.sources, is_blank)) {
       return invalid(profile, "capacité " + id + " sans source");
     }
@@ -114,9 +131,11 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
     DirectoryEntry& entry = *listed;
     auto text = read_file(entry.path, MAX_PROFILE_BYTES);
     if (!text) return std::unexpected(read_failure_text(text.error(), path_to_utf8(entry.path)));
-    if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
     auto profile = read_profile(*text, decode);
     if (!profile) {
+      // Both decoders refuse every text that is not UTF-8, so the check
+      // need only run, before any other error, on a refused text.
+      if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
       return std::unexpected(path_to_utf8(entry.path) + " : " +
                              profile_error_text(profile.error()));
     }

@@ -225,6 +225,10 @@ TEST(LoadProfiles, FileThatIsNotUtf8) {
   directory.write("a.toml", model_profile("a"));
   directory.write("b.toml", "id = \"\xE9t\xE9\"\n");
   EXPECT_EQ(load_profiles(directory.path()).error(), "stream did not contain valid UTF-8");
+  // A profile that is whole but for one byte: the same error, not a decoder's.
+  std::filesystem::remove(directory.path() / "b.toml");
+  directory.write("c.toml", model_profile("c") + "# caf\xE9\n");
+  EXPECT_EQ(load_profiles(directory.path()).error(), "stream did not contain valid UTF-8");
 }
 
 TEST(LoadProfiles, SubdirectoryWithProfileExtensionFails) {
