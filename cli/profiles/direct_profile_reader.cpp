@@ -313,19 +313,12 @@ class Reader {
   // `[matches]`, `[[capabilities]]`, `[capabilities.access]` or
   // `[capabilities.bounds]`, with blanks where TOML allows them.
   bool header() {
-    ++p_;
-    const bool array = consume('[');
-    skip_blanks();
+    bool array = false;
     std::string_view first;
     std::string_view second;
-    if (!bare_key(first)) return false;
-    skip_blanks();
-    if (consume('.')) {
-      skip_blanks();
-      if (!bare_key(second)) return false;
-      skip_blanks();
+    if (!written_header(array, first, second) && !spelt_header(array, first, second)) {
+      return false;
     }
-    if (!consume(']') || (array && !consume(']'))) return false;
     if (array) {
       if (first != "capabilities" || !second.empty()) return false;
       // Not after an inline array of capabilities.
@@ -404,6 +397,43 @@ class Reader {
     }
     skip_blanks();
     return index;
+  }
+
+  // The headers as profiles write them, without blanks.
+  bool written_header(bool& array, std::string_view& first, std::string_view& second) {
+    static constexpr struct {
+      std::string_view text;
+      bool array;
+      std::string_view first;
+      std::string_view second;
+    } WRITTEN[] = {{"[[capabilities]]", true, "capabilities", ""},
+                   {"[matches]", false, "matches", ""},
+                   {"[capabilities.access]", false, "capabilities", "access"},
+                   {"[capabilities.bounds]", false, "capabilities", "bounds"}};
+    for (const auto& header : WRITTEN) {
+      if (!written_at(p_, end_, header.text)) continue;
+      p_ += header.text.size();
+      array = header.array;
+      first = header.first;
+      second = header.second;
+      return true;
+    }
+    return false;
+  }
+
+  // Any header of one or two bare keys, with blanks where TOML allows them.
+  bool spelt_header(bool& array, std::string_view& first, std::string_view& second) {
+    ++p_;
+    array = consume('[');
+    skip_blanks();
+    if (!bare_key(first)) return false;
+    skip_blanks();
+    if (consume('.')) {
+      skip_blanks();
+      if (!bare_key(second)) return false;
+      skip_blanks();
+    }
+    return consume(']') && (!array || consume(']'));
   }
 
   bool key_value(Table table) {
@@ -645,14 +675,10 @@ class Reader {
   }
 
   // The string's text, made to its size: the loaded profiles stay in memory
-  // for the whole run. A short text is copied into the record's own room.
+  // for the whole run.
   bool string(std::string& text) {
     if (!scan_string()) return false;
-    if (scanned_.size() <= text.capacity()) {
-      text.assign(scanned_);
-    } else {
-      text = std::string(scanned_);
-    }
+    text = std::string(scanned_);
     return true;
   }
 
