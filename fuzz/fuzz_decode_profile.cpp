@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   auto profile = nivalto::decode_profile(text);
   if (profile) {
-    // What decodes is a TOML document, and validation of it always ends.
-    if (!nivalto::check_toml_document(text)) std::abort();
+    // What decodes is a TOML document in UTF-8 (loading checks UTF-8 only in
+    // texts that are refused), and validation of it always ends.
+    if (!nivalto::check_toml_document(text) || !nivalto::is_valid_utf8(text)) std::abort();
     (void)nivalto::validate_profile(*profile);
     return 0;
   }

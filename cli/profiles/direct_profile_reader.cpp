@@ -1,7 +1,9 @@
 #include "cli/profiles/direct_profile_reader.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -44,6 +46,39 @@ constexpr std::array<std::string_view, 6> ACCESS_KEYS{"method", "address",  "off
                                                       "class",  "property", "path"};
 constexpr std::array<std::string_view, 2> BOUNDS_KEYS{"min", "max"};
 
+// A key of at most 16 bytes as two words and the masks of its bytes, so that
+// the bytes of the text are compared with it two words at a time.
+struct KeyWords {
+  std::array<std::uint64_t, 2> words{};
+  std::array<std::uint64_t, 2> masks{};
+};
+
+template <std::size_t N>
+constexpr std::array<KeyWords, N> key_words(const std::array<std::string_view, N>& names) {
+  std::array<KeyWords, N> all{};
+  for (std::size_t i = 0; i < N; ++i) {
+    for (std::size_t half = 0; half < 2; ++half) {
+      std::array<char, 8> bytes{};
+      std::array<unsigned char, 8> mask{};
+      for (std::size_t j = 0; j < 8 && half * 8 + j < names[i].size(); ++j) {
+        bytes[j] = names[i][half * 8 + j];
+        mask[j] = 0xFF;
+      }
+      all[i].words[half] = std::bit_cast<std::uint64_t>(bytes);
+      all[i].masks[half] = std::bit_cast<std::uint64_t>(mask);
+    }
+  }
+  return all;
+}
+
+template <const auto& NAMES>
+constexpr auto KEY_WORDS = [] {
+  for (const std::string_view name : NAMES) {
+    if (name.empty() || name.size() > 16) throw "a key is of 1 to 16 bytes";
+  }
+  return key_words(NAMES);
+}();
+
 constexpr std::array<std::string_view, 2> SCOPES{"model", "family"};
 constexpr std::array<std::string_view, 3> CONFIDENCES{"validated", "documented", "assumed"};
 constexpr std::array<std::string_view, 5> METHODS{"msr", "ec", "wmi", "acpi", "platform_profile"};
@@ -80,23 +115,76 @@ int digit_value(char c, unsigned base) {
 }
 
 // The length of the well-formed UTF-8 sequence of the character at `p`, or 0.
+// Accented Latin letters, the usual non-ASCII characters of profiles, take
+// two bytes and are checked here.
 std::size_t utf8_length(const char* p, const char* end) {
+  const auto lead = static_cast<unsigned char>(*p);
+  if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 &&
+      (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
+    return 2;
+  }
   return utf8_sequence_length(std::string_view(p, static_cast<std::size_t>(end - p)));
 }
 
-// Keys and spellings are a few bytes long: compared here rather than by a call.
-bool same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
+constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101U;
+constexpr std::uint64_t HIGH_BITS = 0x8080808080808080U;
+
+// The bytes of `word` below 0x20 (tab included), from 0x7F, or equal to
+// `quote` or `other`, by their high bits: the bytes of a text that cannot be
+// copied without a look. Borrows can only mark bytes beyond a byte that
+// truly matches, so the lowest mark is exact.
+std::uint64_t special_bytes(std::uint64_t word, std::uint64_t quote, std::uint64_t other) {
+  const auto zero_bytes = [](std::uint64_t v) { return (v - EVERY_BYTE) & ~v & HIGH_BITS; };
+  const std::uint64_t control = (word - EVERY_BYTE * 0x20) & ~word & HIGH_BITS;
+  return control | (word & HIGH_BITS) | zero_bytes(word ^ (EVERY_BYTE * 0x7F)) |
+         zero_bytes(word ^ quote) | zero_bytes(word ^ other);
+}
+
+// The lowest mark is the first byte in the text only when words are read
+// little-end first, as on every target of the program.
+static_assert(std::endian::native == std::endian::little);
+
+// The first byte from `p` that is special in the text `in` (see SPECIAL), or
+// `end`: eight bytes at a time while eight remain.
+const char* skip_plain(const char* p, const char* end, unsigned char in, char quote, char other) {
+  const std::uint64_t quotes = EVERY_BYTE * static_cast<unsigned char>(quote);
+  const std::uint64_t others = EVERY_BYTE * static_cast<unsigned char>(other);
+  while (end - p >= 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t special = special_bytes(word, quotes, others);
+    if (special == 0) {
+      p += 8;
+      continue;
+    }
+    p += std::countr_zero(special) / 8;
+    if ((SPECIAL[static_cast<unsigned char>(*p)] & in) != 0) return p;
+    ++p;  // a tab
+  }
+  while (p < end && (SPECIAL[static_cast<unsigned char>(*p)] & in) == 0) ++p;
+  return p;
+}
+
+// Whether `name` is written at `p`; compared here rather than by a call, as
+// names are a few bytes long.
+bool written_at(const char* p, const char* end, std::string_view name) {
+  if (static_cast<std::size_t>(end - p) < name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (p[i] != name[i]) return false;
   }
   return true;
 }
 
+// Spellings differ in length or first letter: only one that agrees in both
+// is compared whole.
 template <std::size_t N>
 int index_of(const std::array<std::string_view, N>& names, std::string_view name) {
+  if (name.empty()) return -1;
   for (std::size_t i = 0; i < N; ++i) {
-    if (same(names[i], name)) return static_cast<int>(i);
+    if (names[i].size() == name.size() && names[i][0] == name[0] &&
+        written_at(name.data(), name.data() + name.size(), names[i])) {
+      return static_cast<int>(i);
+    }
   }
   return -1;
 }
@@ -182,11 +270,9 @@ class Reader {
   // From the `#` to the line break, which stays.
   bool comment() {
     const char* p = p_ + 1;
-    while (p < end_) {
+    while ((p = skip_plain(p, end_, IN_COMMENT, '\x7F', '\x7F')) < end_) {
       const auto c = static_cast<unsigned char>(*p);
-      if ((SPECIAL[c] & IN_COMMENT) == 0) {
-        ++p;
-      } else if (c == '\n' || c == '\r') {
+      if (c == '\n' || c == '\r') {
         break;
       } else if (const std::size_t length = c >= 0x80 ? utf8_length(p, end_) : 0) {
         p += length;
@@ -227,19 +313,12 @@ class Reader {
   // `[matches]`, `[[capabilities]]`, `[capabilities.access]` or
   // `[capabilities.bounds]`, with blanks where TOML allows them.
   bool header() {
-    ++p_;
-    const bool array = consume('[');
-    skip_blanks();
+    bool array = false;
     std::string_view first;
     std::string_view second;
-    if (!bare_key(first)) return false;
-    skip_blanks();
-    if (consume('.')) {
-      skip_blanks();
-      if (!bare_key(second)) return false;
-      skip_blanks();
+    if (!written_header(array, first, second) && !spelt_header(array, first, second)) {
+      return false;
     }
-    if (!consume(']') || (array && !consume(']'))) return false;
     if (array) {
       if (first != "capabilities" || !second.empty()) return false;
       // Not after an inline array of capabilities.
@@ -269,25 +348,108 @@ class Reader {
     return true;
   }
 
+  // The index of the bare key at p_ among `names`, whose text is then
+  // passed; -1 for any other key. A name matches only where the bare key
+  // ends with it.
+  template <const auto& NAMES>
+  int known_key() {
+    // Where 16 bytes and the one after them can be read, two words of the
+    // text against each key's, else byte by byte.
+    const auto ends_key = [&](std::size_t size) {
+      return end_ - p_ == static_cast<std::ptrdiff_t>(size) ||
+             (SPECIAL[static_cast<unsigned char>(p_[size])] & BARE_KEY) == 0;
+    };
+    if (end_ - p_ > 16) {
+      std::uint64_t first = 0;
+      std::uint64_t second = 0;
+      std::memcpy(&first, p_, sizeof first);
+      std::memcpy(&second, p_ + 8, sizeof second);
+      for (std::size_t i = 0; i < NAMES.size(); ++i) {
+        const KeyWords& key = KEY_WORDS<NAMES>[i];
+        if ((((first ^ key.words[0]) & key.masks[0]) | ((second ^ key.words[1]) & key.masks[1])) ==
+                0 &&
+            ends_key(NAMES[i].size())) {
+          p_ += NAMES[i].size();
+          return static_cast<int>(i);
+        }
+      }
+      return -1;
+    }
+    for (std::size_t i = 0; i < NAMES.size(); ++i) {
+      if (written_at(p_, end_, NAMES[i]) && ends_key(NAMES[i].size())) {
+        p_ += NAMES[i].size();
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
+  // The index of the known key at p_ and the `=` after it, or -1.
+  template <const auto& NAMES>
+  int key_and_equals() {
+    const int index = known_key<NAMES>();
+    if (index < 0) return -1;
+    if (end_ - p_ >= 3 && p_[0] == ' ' && p_[1] == '=' && p_[2] == ' ') {
+      p_ += 3;  // as profiles are written
+    } else {
+      skip_blanks();
+      if (!consume('=')) return -1;  // also a dotted key
+    }
+    skip_blanks();
+    return index;
+  }
+
+  // The headers as profiles write them, without blanks.
+  bool written_header(bool& array, std::string_view& first, std::string_view& second) {
+    static constexpr struct {
+      std::string_view text;
+      bool array;
+      std::string_view first;
+      std::string_view second;
+    } WRITTEN[] = {{"[[capabilities]]", true, "capabilities", ""},
+                   {"[matches]", false, "matches", ""},
+                   {"[capabilities.access]", false, "capabilities", "access"},
+                   {"[capabilities.bounds]", false, "capabilities", "bounds"}};
+    for (const auto& header : WRITTEN) {
+      if (!written_at(p_, end_, header.text)) continue;
+      p_ += header.text.size();
+      array = header.array;
+      first = header.first;
+      second = header.second;
+      return true;
+    }
+    return false;
+  }
+
+  // Any header of one or two bare keys, with blanks where TOML allows them.
+  bool spelt_header(bool& array, std::string_view& first, std::string_view& second) {
+    ++p_;
+    array = consume('[');
+    skip_blanks();
+    if (!bare_key(first)) return false;
+    skip_blanks();
+    if (consume('.')) {
+      skip_blanks();
+      if (!bare_key(second)) return false;
+      skip_blanks();
+    }
+    return consume(']') && (!array || consume(']'));
+  }
+
   bool key_value(Table table) {
-    std::string_view key;
-    if (!bare_key(key)) return false;
-    skip_blanks();
-    if (!consume('=')) return false;  // also a dotted key
-    skip_blanks();
     switch (table) {
       case Table::Root:
-        return root_value(index_of(ROOT_KEYS, key));
+        return root_value(key_and_equals<ROOT_KEYS>());
       case Table::Matches:
-        return matches_value(index_of(MATCHES_KEYS, key));
+        return matches_value(key_and_equals<MATCHES_KEYS>());
       case Table::Capability:
-        return capability_value(index_of(CAPABILITY_KEYS, key));
+        return capability_value(key_and_equals<CAPABILITY_KEYS>());
       case Table::Access:
-        return access_value(index_of(ACCESS_KEYS, key));
+        return access_value(key_and_equals<ACCESS_KEYS>());
       case Table::Bounds:
         break;
     }
-    return bounds_value(index_of(BOUNDS_KEYS, key));
+    return bounds_value(key_and_equals<BOUNDS_KEYS>());
   }
 
   bool root_value(int index) {
@@ -410,6 +572,9 @@ class Reader {
   }
 
   void begin_capability() {
+    // Most profiles hold three capabilities: room for them at once rather
+    // than moving them as the list grows; closed() gives back what is left.
+    if (profile_.capabilities.empty()) profile_.capabilities.reserve(3);
     profile_.capabilities.emplace_back();
     capability_seen_ = 0;
     bounds_seen_ = 0;
@@ -455,8 +620,8 @@ class Reader {
 
   template <typename Enum, std::size_t N>
   bool spelling(const std::array<std::string_view, N>& spellings, Enum& value) {
-    if (!string(word_)) return false;
-    const int index = index_of(spellings, word_);
+    if (!scan_string()) return false;
+    const int index = index_of(spellings, scanned_);
     if (index < 0) return false;
     value = static_cast<Enum>(index);
     return true;
@@ -509,35 +674,46 @@ class Reader {
     return true;
   }
 
+  // The string's text, made to its size: the loaded profiles stay in memory
+  // for the whole run.
   bool string(std::string& text) {
-    if (at('"')) return basic_string(text);
-    if (at('\'')) return literal_string(text);
+    if (!scan_string()) return false;
+    text = std::string(scanned_);
+    return true;
+  }
+
+  // A basic or literal string, whose text is then in scanned_: the bytes
+  // between the quotes when there is no escape, else word_.
+  bool scan_string() {
+    if (at('"')) return basic_string();
+    if (at('\'')) return literal_string();
     return false;
   }
 
-  bool basic_string(std::string& text) {
+  bool basic_string() {
     ++p_;
     if (end_ - p_ >= 2 && p_[0] == '"' && p_[1] == '"') return false;  // multi-line
-    text.clear();
+    bool escaped = false;
     const char* run = p_;
     const char* p = p_;
-    while (p < end_) {
+    while ((p = skip_plain(p, end_, IN_BASIC, '"', '\\')) < end_) {
       const auto c = static_cast<unsigned char>(*p);
-      if ((SPECIAL[c] & IN_BASIC) == 0) {
-        ++p;
-      } else if (c == '"') {
-        if (text.empty()) {
-          text = std::string(run, p);
+      if (c == '"') {
+        if (escaped) {
+          word_.append(run, p);
+          scanned_ = word_;
         } else {
-          text.append(run, p);
-          text.shrink_to_fit();
+          scanned_ = std::string_view(run, static_cast<std::size_t>(p - run));
         }
         p_ = p + 1;
         return true;
-      } else if (c == '\\') {
-        text.append(run, p);
+      }
+      if (c == '\\') {
+        if (!escaped) word_.clear();
+        escaped = true;
+        word_.append(run, p);
         p_ = p;
-        if (!escape(text)) return false;
+        if (!escape(word_)) return false;
         run = p = p_;
       } else if (const std::size_t length = c >= 0x80 ? utf8_length(p, end_) : 0) {
         p += length;
@@ -599,19 +775,18 @@ class Reader {
     return true;
   }
 
-  bool literal_string(std::string& text) {
+  bool literal_string() {
     ++p_;
     if (end_ - p_ >= 2 && p_[0] == '\'' && p_[1] == '\'') return false;  // multi-line
     const char* p = p_;
-    while (p < end_) {
+    while ((p = skip_plain(p, end_, IN_LITERAL, '\'', '\'')) < end_) {
       const auto c = static_cast<unsigned char>(*p);
-      if ((SPECIAL[c] & IN_LITERAL) == 0) {
-        ++p;
-      } else if (c == '\'') {
-        text = std::string(p_, p);
+      if (c == '\'') {
+        scanned_ = std::string_view(p_, static_cast<std::size_t>(p - p_));
         p_ = p + 1;
         return true;
-      } else if (const std::size_t length = c >= 0x80 ? utf8_length(p, end_) : 0) {
+      }
+      if (const std::size_t length = c >= 0x80 ? utf8_length(p, end_) : 0) {
         p += length;
       } else {
         return false;
@@ -631,7 +806,8 @@ class Reader {
   bool capabilities_by_header_ = false;
   bool in_capability_ = false;  // the last of the [[capabilities]] may still take keys
   AccessFields access_;
-  std::string word_;  // an enumeration's spelling
+  std::string word_;          // the text of a string with escapes
+  std::string_view scanned_;  // the text of the last string read
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "cli/profiles/load_profiles.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 
 #include "cli/profiles/decode_profile.h"
@@ -10,7 +11,12 @@
 namespace nivalto {
 namespace {
 
-bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+bool is_blank(std::string_view text) {
+  // A text that starts with a printable ASCII character is not blank: the
+  // usual case, decided without decoding.
+  if (!text.empty() && text[0] > ' ' && text[0] < 0x7F) return false;
+  return trim_white_space(text).empty();
+}
 
 bool is_ascii_alphanumeric(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -59,10 +65,22 @@ std::expected<void, ProfileError> validate_profile(const MachineProfile& profile
   for (const std::string& mtm : profile.matches.mtm) {
     if (!is_well_formed_mtm(mtm)) return invalid(profile, "MTM mal formé : « " + mtm + " »");
   }
+  // A profile holds a few capabilities, compared with the ones before; a
+  // longer list is looked up in a set, so that a large file costs no more
+  // than its length.
+  constexpr std::size_t FEW_CAPABILITIES = 16;
+  const auto& capabilities = profile.capabilities;
   std::set<std::string_view> seen;
-  for (const Capability& capability : profile.capabilities) {
+  for (std::size_t i = 0; i < capabilities.size(); ++i) {
+    const Capability& capability = capabilities[i];
     const std::string& id = capability.id;
-    if (!seen.insert(id).second) return invalid(profile, "capacité dupliquée : " + id);
+    const bool repeated =
+        capabilities.size() <= FEW_CAPABILITIES
+            ? std::any_of(capabilities.begin(),
+                          capabilities.begin() + static_cast<std::ptrdiff_t>(i),
+                          [&](const Capability& before) { return before.id == id; })
+            : !seen.insert(id).second;
+    if (repeated) return invalid(profile, "capacité dupliquée : " + id);
     if (std::ranges::all_of(capability.sources, is_blank)) {
       return invalid(profile, "capacité " + id + " sans source");
     }
@@ -100,23 +118,38 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
   // Byte order of the UTF-8 names; the native path only separates names
   // that are not valid Unicode and read the same once made readable. The
   // entries stay in place: moving paths costs more than comparing names.
-  std::vector<DirectoryEntry*> order;
+  // The first eight bytes of a name, as one number (zeros past its end, which
+  // sort a prefix first), decide most comparisons without a call.
+  struct Listed {
+    std::uint64_t head;
+    DirectoryEntry* entry;
+  };
+  std::vector<Listed> order;
   order.reserve(entries->size());
-  for (DirectoryEntry& entry : *entries) order.push_back(&entry);
-  std::ranges::sort(order, [](const DirectoryEntry* a, const DirectoryEntry* b) {
-    if (const int names = a->name.compare(b->name); names != 0) return names < 0;
-    return a->path.native() < b->path.native();
+  for (DirectoryEntry& entry : *entries) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < sizeof head; ++i) {
+      head = (head << 8) | (i < entry.name.size() ? static_cast<unsigned char>(entry.name[i]) : 0U);
+    }
+    order.push_back({head, &entry});
+  }
+  std::ranges::sort(order, [](const Listed& a, const Listed& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (const int names = a.entry->name.compare(b.entry->name); names != 0) return names < 0;
+    return a.entry->path.native() < b.entry->path.native();
   });
 
   std::vector<MachineProfile> profiles;
   profiles.reserve(entries->size());
-  for (DirectoryEntry* listed : order) {
-    DirectoryEntry& entry = *listed;
+  for (const Listed& listed : order) {
+    DirectoryEntry& entry = *listed.entry;
     auto text = read_file(entry.path, MAX_PROFILE_BYTES);
     if (!text) return std::unexpected(read_failure_text(text.error(), path_to_utf8(entry.path)));
-    if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
     auto profile = read_profile(*text, decode);
     if (!profile) {
+      // Both decoders refuse every text that is not UTF-8, so the check
+      // need only run, before any other error, on a refused text.
+      if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
       return std::unexpected(path_to_utf8(entry.path) + " : " +
                              profile_error_text(profile.error()));
     }

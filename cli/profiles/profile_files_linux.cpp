@@ -37,6 +37,11 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
     const std::filesystem::path& directory) {
   DIR* stream = ::opendir(directory.c_str());
   if (stream == nullptr) return std::unexpected(system_text(errno));
+  // Each path is the directory's text, a separator unless it already ends
+  // with one (or is empty), and the name: as `directory / name` forms it, but
+  // without going over the directory's components for every entry.
+  std::string prefix = directory.native();
+  if (!prefix.empty() && prefix.back() != '/') prefix += '/';
   std::vector<DirectoryEntry> entries;
   for (;;) {
     errno = 0;
@@ -51,7 +56,10 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
     }
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back({decode_utf8_lossy(name), directory / std::string(name)});
+    std::string joined;
+    joined.reserve(prefix.size() + name.size());
+    joined.append(prefix).append(name);
+    entries.push_back({decode_utf8_lossy(name), std::filesystem::path(std::move(joined))});
   }
 }
 
@@ -68,22 +76,29 @@ std::expected<std::string, ReadFailure> read_file(const std::filesystem::path& f
   if (size > max_bytes) return std::unexpected(FileTooLarge{size});
 
   // The file may grow while it is read: read at most one byte past the limit.
-  std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
+  // The room is not filled beforehand: only the bytes read are kept.
+  std::string bytes;
+  std::size_t room = static_cast<std::size_t>(size) + 1;
   std::size_t filled = 0;
   for (;;) {
-    if (filled == bytes.size()) {
-      if (bytes.size() > max_bytes) return std::unexpected(FileTooLarge{filled});
-      bytes.resize(std::min(bytes.size() * 2, max_bytes + 1));
+    if (filled == room) {
+      if (room > max_bytes) return std::unexpected(FileTooLarge{filled});
+      room = std::min(room * 2, max_bytes + 1);
     }
-    const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    ssize_t n = 0;
+    int error = 0;
+    bytes.resize_and_overwrite(room, [&](char* data, std::size_t) {
+      n = ::read(fd.get(), data + filled, room - filled);
+      if (n < 0) error = errno;
+      return filled + (n > 0 ? static_cast<std::size_t>(n) : 0);
+    });
     if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(SystemFailure{system_text(errno)});
+      if (error == EINTR) continue;
+      return std::unexpected(SystemFailure{system_text(error)});
     }
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
   }
-  bytes.resize(filled);
   return bytes;
 }
 

@@ -171,9 +171,15 @@ TEST(LoadProfiles, OrdersFileNamesByBytesAndSkipsOtherFiles) {
   directory.write(".toml", "not a profile either");
   directory.write("d.TOML", "nor this");
   directory.write("\xC3\xA9.toml", model_profile("e-acute"));  // sorts after every ASCII name
+  // Names alike in their first eight bytes, and a name that begins another.
+  directory.write("model-20-long.toml", model_profile("long"));
+  directory.write("model-20-a.toml", model_profile("m-a"));
+  directory.write("x.toml.toml", model_profile("x-x"));
+  directory.write("x.toml", model_profile("x"));
   auto profiles = load_profiles(directory.path());
   ASSERT_TRUE(profiles) << profiles.error();
-  EXPECT_EQ(ids_of(*profiles), (std::vector<std::string>{"C", "a", "b", "e-acute"}));
+  EXPECT_EQ(ids_of(*profiles),
+            (std::vector<std::string>{"C", "a", "b", "m-a", "long", "x", "x-x", "e-acute"}));
 }
 
 TEST(LoadProfiles, EmptyDirectoryAndDuplicateIdentifiers) {
@@ -224,6 +230,10 @@ TEST(LoadProfiles, FileThatIsNotUtf8) {
   TempDirectory directory;
   directory.write("a.toml", model_profile("a"));
   directory.write("b.toml", "id = \"\xE9t\xE9\"\n");
+  EXPECT_EQ(load_profiles(directory.path()).error(), "stream did not contain valid UTF-8");
+  // A profile that is whole but for one byte: the same error, not a decoder's.
+  std::filesystem::remove(directory.path() / "b.toml");
+  directory.write("c.toml", model_profile("c") + "# caf\xE9\n");
   EXPECT_EQ(load_profiles(directory.path()).error(), "stream did not contain valid UTF-8");
 }
 

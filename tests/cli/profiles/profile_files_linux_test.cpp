@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "cli/profiles/load_profiles.h"
 #include "cli/profiles/profile_files.h"
@@ -18,15 +20,20 @@ TEST(ProfileFilesLinux, ListsEveryEntryButDotAndDotDot) {
   TempDirectory directory;
   directory.write("a.toml", "");
   std::filesystem::create_directory(directory.path() / "sub");
-  auto entries = list_directory(directory.path());
-  ASSERT_TRUE(entries) << entries.error();
-  std::vector<std::string> names;
-  for (const DirectoryEntry& entry : *entries) {
-    names.push_back(entry.name);
-    EXPECT_EQ(entry.path, directory.path() / entry.name);
+  // However the directory is spelt, each path reads as `directory / name`.
+  for (const std::filesystem::path& spelt :
+       {directory.path(), std::filesystem::path(directory.path().native() + "/"),
+        std::filesystem::path(directory.path().native() + "/.")}) {
+    auto entries = list_directory(spelt);
+    ASSERT_TRUE(entries) << entries.error();
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : *entries) {
+      names.push_back(entry.name);
+      EXPECT_EQ(entry.path.native(), (spelt / entry.name).native());
+    }
+    std::ranges::sort(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.toml", "sub"}));
   }
-  std::ranges::sort(names);
-  EXPECT_EQ(names, (std::vector<std::string>{"a.toml", "sub"}));
 }
 
 TEST(ProfileFilesLinux, SystemTexts) {
@@ -48,6 +55,13 @@ TEST(ProfileFilesLinux, ReadsWholeFilesWithinTheLimit) {
   EXPECT_EQ(std::get<FileTooLarge>(read_file(file, 2).error()).size, 3u);
   EXPECT_EQ(std::get<SystemFailure>(read_file(directory.path() / "absent", 9).error()).text,
             "No such file or directory");
+  // A file whose size the system gives as 0 is read whole all the same, the
+  // room growing as it is read, and the limit still holds.
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  const std::string expected{std::istreambuf_iterator<char>(cmdline), {}};
+  ASSERT_GT(expected.size(), 5u);
+  EXPECT_EQ(read_file("/proc/self/cmdline", expected.size()).value(), expected);
+  EXPECT_EQ(std::get<FileTooLarge>(read_file("/proc/self/cmdline", 4).error()).size, 5u);
 }
 
 TEST(ProfileFilesLinux, NamedPipeIsRefusedWithoutWaiting) {
