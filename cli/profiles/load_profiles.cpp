@@ -136,7 +136,7 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
   std::ranges::sort(order, [](const Listed& a, const Listed& b) {
     if (a.head != b.head) return a.head < b.head;
     if (const int names = a.entry->name.compare(b.entry->name); names != 0) return names < 0;
-    return a.entry->path.native() < b.entry->path.native();
+    return a.entry->path < b.entry->path;
   });
 
   std::vector<MachineProfile> profiles;
@@ -144,13 +144,16 @@ std::expected<std::vector<MachineProfile>, std::string> load_profiles(
   for (const Listed& listed : order) {
     DirectoryEntry& entry = *listed.entry;
     auto text = read_file(entry.path, MAX_PROFILE_BYTES);
-    if (!text) return std::unexpected(read_failure_text(text.error(), path_to_utf8(entry.path)));
+    if (!text) {
+      return std::unexpected(
+          read_failure_text(text.error(), path_to_utf8(std::filesystem::path(entry.path))));
+    }
     auto profile = read_profile(*text, decode);
     if (!profile) {
       // Both decoders refuse every text that is not UTF-8, so the check
       // need only run, before any other error, on a refused text.
       if (!is_valid_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
-      return std::unexpected(path_to_utf8(entry.path) + " : " +
+      return std::unexpected(path_to_utf8(std::filesystem::path(entry.path)) + " : " +
                              profile_error_text(profile.error()));
     }
     profiles.push_back(std::move(*profile));

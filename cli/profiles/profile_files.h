@@ -13,9 +13,12 @@
 
 namespace nivalto {
 
+// The path stays the platform's own string: building a std::filesystem::path
+// splits it into components, which costs more than reading a small profile.
 struct DirectoryEntry {
-  std::string name;            // UTF-8; characters that are not valid Unicode become U+FFFD
-  std::filesystem::path path;  // the directory joined with the name by the platform's separator
+  std::string name;  // UTF-8; characters that are not valid Unicode become U+FFFD
+  std::filesystem::path::string_type path;  // the directory joined with the name by the
+                                            // platform's separator
 };
 
 // Every entry of the directory but "." and "..", in the order the file system
@@ -36,8 +39,8 @@ using ReadFailure = std::variant<SystemFailure, FileTooLarge, NotRegularFile>;
 // The bytes of a regular file of at most `max_bytes` bytes. Anything that is
 // not a regular file (a pipe, a device) is refused without waiting on it; a
 // directory fails as the system fails to read it.
-[[nodiscard]] std::expected<std::string, ReadFailure> read_file(const std::filesystem::path& file,
-                                                                std::size_t max_bytes);
+[[nodiscard]] std::expected<std::string, ReadFailure> read_file(
+    const std::filesystem::path::string_type& file, std::size_t max_bytes);
 
 // Paths to and from the program's UTF-8 text. Never fails: text that is not
 // valid Unicode is shown with U+FFFD.

@@ -59,11 +59,11 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
     std::string joined;
     joined.reserve(prefix.size() + name.size());
     joined.append(prefix).append(name);
-    entries.push_back({decode_utf8_lossy(name), std::filesystem::path(std::move(joined))});
+    entries.push_back({decode_utf8_lossy(name), std::move(joined)});
   }
 }
 
-std::expected<std::string, ReadFailure> read_file(const std::filesystem::path& file,
+std::expected<std::string, ReadFailure> read_file(const std::filesystem::path::string_type& file,
                                                   std::size_t max_bytes) {
   // Non-blocking, so that opening a named pipe does not wait for a writer.
   const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));

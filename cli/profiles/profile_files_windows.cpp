@@ -49,6 +49,10 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
     pattern += L'\\';
   }
   pattern += L'*';
+  // Each path is this prefix and the name: `directory / name` as one join
+  // forms it, without going over the directory's components for every entry.
+  std::wstring prefix = (directory / L"x").native();
+  prefix.pop_back();
 
   WIN32_FIND_DATAW found{};
   const FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
@@ -62,7 +66,7 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
   for (;;) {
     const std::wstring_view name = found.cFileName;
     if (name != L"." && name != L"..") {
-      entries.push_back({win32::to_utf8(name), directory / std::wstring(name)});
+      entries.push_back({win32::to_utf8(name), prefix + std::wstring(name)});
     }
     if (!FindNextFileW(find.get(), &found)) {
       // A listing cut short would load a subset of the profiles as if it
@@ -73,7 +77,7 @@ std::expected<std::vector<DirectoryEntry>, std::string> list_directory(
   }
 }
 
-std::expected<std::string, ReadFailure> read_file(const std::filesystem::path& file,
+std::expected<std::string, ReadFailure> read_file(const std::filesystem::path::string_type& file,
                                                   std::size_t max_bytes) {
   const FileHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

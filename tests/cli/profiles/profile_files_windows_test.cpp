@@ -29,6 +29,16 @@ TEST(ProfileFilesWindows, NamesComeAsUtf8AndPathsJoinWithBackslash) {
   EXPECT_EQ(path_to_utf8(entries->front().path),
             path_to_utf8(directory.path()) + "\\\xC3\xA9t\xC3\xA9.toml");
   EXPECT_EQ(path_from_utf8(path_to_utf8(file)), file);
+  // However the directory is spelt, the path reads as `directory / name`.
+  for (const std::filesystem::path& spelt :
+       {std::filesystem::path(directory.path().native() + L"\\"),
+        std::filesystem::path(directory.path().native() + L"/"),
+        std::filesystem::path(directory.path().native() + L"\\.")}) {
+    auto listed = list_directory(spelt);
+    ASSERT_TRUE(listed) << listed.error();
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ(listed->front().path, (spelt / L"\u00E9t\u00E9.toml").native());
+  }
 }
 
 TEST(ProfileFilesWindows, SystemTexts) {
