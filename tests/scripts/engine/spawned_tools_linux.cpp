@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -167,7 +168,10 @@ std::expected<ProcessExit, ProcessFailure> SpawnedVendorTools::run(
       std::array<char, 4096> chunk{};
       const ssize_t got = ::read(polled[k].fd, chunk.data(), chunk.size());
       if (got > 0) {
-        sinks[which[k]]->append(chunk.data(), static_cast<std::size_t>(got));
+        // Drained to the end, kept up to the bound the product keeps.
+        std::string& sink = *sinks[which[k]];
+        const std::size_t room = MAX_CAPTURED_OUTPUT - std::min(sink.size(), MAX_CAPTURED_OUTPUT);
+        sink.append(chunk.data(), std::min(room, static_cast<std::size_t>(got)));
       } else if (got == 0 || errno != EINTR) {
         streams[which[k]]->reset();
       }
