@@ -37,13 +37,13 @@ TEST(SpawnedVendorTools, EndsAToolAndWhatItStartedOnceTheLimitPasses) {
   // What the tool started holds the output pipe too, and would leave a mark
   // if it outlived the tool.
   const auto run =
-      tools.run("/bin/sh", {"-c", "(sleep 1; touch '" + marker.string() + "') & sleep 30"},
+      tools.run("/bin/sh", {"-c", "(sleep 2; touch '" + marker.string() + "') & sleep 30"},
                 milliseconds(300));
   const auto took = std::chrono::steady_clock::now() - started;
   ASSERT_FALSE(run.has_value());
   EXPECT_EQ(run.error().kind, ProcessFailure::Kind::TimedOut);
   EXPECT_LT(took, milliseconds(5'000));
-  std::this_thread::sleep_for(milliseconds(1'500));
+  std::this_thread::sleep_for(milliseconds(2'500));
   EXPECT_FALSE(std::filesystem::exists(marker));
   std::filesystem::remove(marker);
 }
