@@ -5,8 +5,11 @@
 #
 # Data: Pwsh, the PowerShell that runs each case; Executable, the nivalto.exe
 # whose embedded script is run; OtherExecutables, builds that must carry the
-# same bytes; CaseFilter, a wildcard on case names (all by default).
-param([string]$Pwsh, [string]$Executable, [string[]]$OtherExecutables = @(), [string]$CaseFilter = '*')
+# same bytes; CaseFilter, a wildcard on case names (all by default);
+# RunsDirectory, where the runs are kept for scripts/compare-backlight (made
+# afresh; by default a temporary folder, removed at the end).
+param([string]$Pwsh, [string]$Executable, [string[]]$OtherExecutables = @(), [string]$CaseFilter = '*',
+    [string]$RunsDirectory = '')
 
 BeforeDiscovery {
     $cases = @(& (Join-Path $PSScriptRoot 'Cases.ps1') | Where-Object { $_.Name -like $CaseFilter })
@@ -15,6 +18,11 @@ BeforeDiscovery {
 BeforeAll {
     Import-Module (Join-Path $PSScriptRoot 'Harness.psm1') -Force
     $root = Join-Path ([System.IO.Path]::GetTempPath()) "nivalto-script-suite-$PID"
+    if ($RunsDirectory) {
+        $root = $RunsDirectory
+        # No run of an earlier suite may pass for one of this one.
+        if (Test-Path -LiteralPath $root) { Remove-Item -Recurse -Force -LiteralPath $root }
+    }
     $null = New-Item -ItemType Directory -Force -Path $root
     $simulator = Join-Path $root 'simulator'
     Build-Simulator (Join-Path $PSScriptRoot '../simulator') $simulator
@@ -29,15 +37,16 @@ BeforeAll {
     for ($i = 0; $i -lt $cases.Count; $i++) { $cases[$i].Index = $i }
     $parallel = if ($env:NIVALTO_SCRIPT_PARALLEL) { [int]$env:NIVALTO_SCRIPT_PARALLEL } else { 3 }
     $watch = [System.Diagnostics.Stopwatch]::StartNew()
-    $results = Invoke-Cases -Cases $cases -Root $root -Pwsh $Pwsh -ScriptPath $scriptPath `
+    $results = Invoke-Cases -Cases $cases -Root $root -Command (Get-ScriptCommand $Pwsh $scriptPath) `
         -Simulator $simulator -FakeModules $PSScriptRoot -Parallel $parallel
+    if ($RunsDirectory) { Save-ScriptRuns $results $root (Join-Path $PSScriptRoot 'Cases.ps1') $embedded }
     Write-Host ("{0} script runs in {1:0.0} s, {2} at a time" -f $cases.Count, $watch.Elapsed.TotalSeconds, $parallel)
     $slowest = @($results.Values | Sort-Object Seconds -Descending | Select-Object -First 3 | ForEach-Object { '{0} ({1:0.0} s)' -f $_.Name, $_.Seconds })
     Write-Host ('slowest: ' + ($slowest -join ', '))
 }
 
 AfterAll {
-    if ($env:NIVALTO_SCRIPT_KEEP) { Write-Host "kept $root" } else { Remove-Item -Recurse -Force -LiteralPath $root }
+    if ($env:NIVALTO_SCRIPT_KEEP -or $RunsDirectory) { Write-Host "kept $root" } else { Remove-Item -Recurse -Force -LiteralPath $root }
 }
 
 Describe 'The script run is the one Nivalto carries' {

@@ -91,20 +91,23 @@ function New-CaseFiles {
     }
 }
 
-# The twelve arguments Nivalto passes to powershell.exe, in its order.
-function Get-ProductArguments {
-    param([string]$ScriptPath, [string]$Mode, [string]$Level, [string]$FrameworkDir)
-    return @('-NoProfile', '-NonInteractive', '-ExecutionPolicy', 'Bypass', '-File', $ScriptPath,
-        '-Mode', $Mode, '-Level', $Level, '-FrameworkDir', $FrameworkDir)
+# PowerShell and the first six of the twelve arguments Nivalto passes to
+# powershell.exe, in its order; the script's parameters follow.
+function Get-ScriptCommand {
+    param([string]$Pwsh, [string]$ScriptPath)
+    return @($Pwsh, '-NoProfile', '-NonInteractive', '-ExecutionPolicy', 'Bypass', '-File', $ScriptPath)
 }
 
+# Runs one case: Command (a program and its first arguments) followed by the
+# script's parameters for the case.
 function Start-Case {
-    param($Case, $Files, [string]$Pwsh, [string]$ScriptPath, [string]$Simulator, [string]$FakeModules)
+    param($Case, $Files, [string[]]$Command, [string]$Simulator, [string]$FakeModules)
     $info = New-Object System.Diagnostics.ProcessStartInfo
-    $info.FileName = $Pwsh
+    $info.FileName = $Command[0]
     $mode = if ($Case.ContainsKey('Mode')) { $Case.Mode } else { 'read' }
     $level = if ($Case.ContainsKey('Level')) { [string]$Case.Level } else { '0' }
-    foreach ($argument in (Get-ProductArguments $ScriptPath $mode $level $Files.FrameworkDir)) {
+    $parameters = @('-Mode', $mode, '-Level', $level, '-FrameworkDir', $Files.FrameworkDir)
+    foreach ($argument in @($Command | Select-Object -Skip 1) + $parameters) {
         $info.ArgumentList.Add($argument)
     }
     $info.WorkingDirectory = $Files.Directory
@@ -151,10 +154,10 @@ function Complete-Case {
     }
 }
 
-# Runs every case, at most Parallel child processes at a time; returns the
-# results by case name.
+# Runs every case with Command (see Start-Case), at most Parallel child
+# processes at a time; returns the results by case name.
 function Invoke-Cases {
-    param([object[]]$Cases, [string]$Root, [string]$Pwsh, [string]$ScriptPath, [string]$Simulator,
+    param([object[]]$Cases, [string]$Root, [string[]]$Command, [string]$Simulator,
         [string]$FakeModules, [int]$Parallel = 2, [int]$TimeoutSeconds = 60)
     $results = @{}
     $waiting = New-Object System.Collections.Generic.Queue[object]
@@ -164,7 +167,7 @@ function Invoke-Cases {
         while ($waiting.Count -gt 0 -and $running.Count -lt $Parallel) {
             $case = $waiting.Dequeue()
             $files = New-CaseFiles $case $Root (Join-Path $Simulator 'framework_tool')
-            $running.Add((Start-Case $case $files $Pwsh $ScriptPath $Simulator $FakeModules))
+            $running.Add((Start-Case $case $files $Command $Simulator $FakeModules))
         }
         $done = $null
         foreach ($run in $running) {
@@ -271,5 +274,41 @@ function Get-ResourceFaults {
     return $faults.ToArray()
 }
 
-Export-ModuleMember -Function Build-Simulator, Get-EmbeddedScript, Get-ProductArguments, Invoke-Cases,
-    Get-ExpectedLine, Test-Pattern, Find-MissingLogLine, Get-ResourceFaults
+# What identifies the runs of a case table: the table's text and the
+# script's bytes.
+function Get-RunsKey {
+    param([string]$CasesFile, [byte[]]$Script)
+    $sha = [System.Security.Cryptography.SHA256]::Create()
+    $table = [Convert]::ToHexString($sha.ComputeHash([System.IO.File]::ReadAllBytes($CasesFile)))
+    return $table + ' ' + [Convert]::ToHexString($sha.ComputeHash($Script))
+}
+
+# Keeps the script's runs (printed text, exit status, call log...) in
+# Directory/runs.json, so that scripts/compare-backlight can set the engine
+# beside them without running the script again.
+function Save-ScriptRuns {
+    param([hashtable]$Results, [string]$Directory, [string]$CasesFile, [byte[]]$Script)
+    $saved = @{ Key = (Get-RunsKey $CasesFile $Script); Runs = $Results }
+    [System.IO.File]::WriteAllText((Join-Path $Directory 'runs.json'), (ConvertTo-Json -InputObject $saved -Depth 5))
+}
+
+# The runs kept by Save-ScriptRuns, by case name, when they were made from
+# this very table and script; otherwise $null.
+function Read-ScriptRuns {
+    param([string]$Directory, [string]$CasesFile, [byte[]]$Script)
+    $path = Join-Path $Directory 'runs.json'
+    if (-not (Test-Path -LiteralPath $path)) { return $null }
+    $saved = [System.IO.File]::ReadAllText($path) | ConvertFrom-Json -AsHashtable
+    if ($saved.Key -ne (Get-RunsKey $CasesFile $Script)) { return $null }
+    $runs = @{}
+    foreach ($name in $saved.Runs.Keys) {
+        $run = $saved.Runs[$name]
+        $run.Log = [string[]]@($run.Log)
+        $runs[$name] = [pscustomobject]$run
+    }
+    return $runs
+}
+
+Export-ModuleMember -Function Build-Simulator, Get-EmbeddedScript, Get-ScriptCommand, Invoke-Cases,
+    Get-ExpectedLine, Test-Pattern, Find-MissingLogLine, Get-ResourceFaults, Save-ScriptRuns, Read-ScriptRuns,
+    New-CaseFiles

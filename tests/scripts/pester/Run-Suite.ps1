@@ -1,8 +1,10 @@
 # Runs the backlight script suite with Pester; called by scripts/test-script.
-param([string]$Pester, [string]$Pwsh, [string]$Executable, [string[]]$OtherExecutables = @())
+param([string]$Pester, [string]$Pwsh, [string]$Executable, [string[]]$OtherExecutables = @(),
+    [string]$RunsDirectory = '')
 $ErrorActionPreference = 'Stop'
 Import-Module $Pester
-$data = @{ Pwsh = $Pwsh; Executable = $Executable; OtherExecutables = @($OtherExecutables | Where-Object { $_ }) }
+$data = @{ Pwsh = $Pwsh; Executable = $Executable; OtherExecutables = @($OtherExecutables | Where-Object { $_ })
+    RunsDirectory = $RunsDirectory }
 $config = New-PesterConfiguration
 $config.Run.Container = New-PesterContainer -Path (Join-Path $PSScriptRoot '*.Tests.ps1') -Data $data
 $config.Run.PassThru = $true
