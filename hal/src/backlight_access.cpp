@@ -1,5 +1,8 @@
 #include "nivalto/hal/backlight_access.h"
 
+#include <variant>
+
+#include "nivalto/hal/backlight_engine/engine.h"
 #include "nivalto/hal/keyboard_answer.h"
 #include "nivalto/hal/service_pipe.h"
 #include "nivalto/hal/text.h"
@@ -78,7 +81,7 @@ HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode, std::u
       return std::unexpected(std::move(*stuck));
     }
     if (exchange.outcome == PipeExchange::Outcome::NoPipe) {
-      return noting_absent_service(run_backlight_script(mode, level, platform));
+      return noting_absent_service(answer_backlight_request(mode, level, platform));
     }
     if (exchange.outcome == PipeExchange::Outcome::NotOpened) {
       return std::unexpected(
@@ -89,7 +92,7 @@ HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode, std::u
     case PipeExchange::Outcome::NotOpened:
     case PipeExchange::Outcome::NoPipe:
     case PipeExchange::Outcome::Busy:
-      return run_backlight_script(mode, level, platform);
+      return answer_backlight_request(mode, level, platform);
     case PipeExchange::Outcome::Interrupted:
       return std::unexpected(
           HalError::unavailable("service HAL joignable mais échange interrompu"));
@@ -97,6 +100,25 @@ HalResult<KeyboardState> access_keyboard_backlight(std::string_view mode, std::u
       break;
   }
   return parse_keyboard_answer(decode_utf8_lossy(exchange.answer), mode);
+}
+
+HalError backlight_command_timed_out(std::chrono::milliseconds limit) {
+  return HalError::unavailable("commande de rétroéclairage sans réponse après " +
+                               seconds_text(limit));
+}
+
+HalResult<KeyboardState> answer_backlight_request(std::string_view mode, std::uint8_t level,
+                                                  const BacklightPlatform& platform) {
+  if (platform.devices != nullptr) {
+    auto outcome = backlight_engine::run_backlight_engine(
+        mode, level, framework_directory(platform.process.executable_path()), *platform.devices,
+        platform.time_limit);
+    if (!outcome) return std::unexpected(std::move(outcome.error()));
+    if (const auto* answer = std::get_if<backlight_engine::EngineAnswer>(&*outcome)) {
+      return parse_keyboard_answer(answer->line, mode);
+    }
+  }
+  return run_backlight_script(mode, level, platform);
 }
 
 HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_t level,
@@ -134,8 +156,7 @@ HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_
         return std::unexpected(
             HalError::unavailable("PowerShell indisponible : " + run.error().description));
       case ProcessFailure::Kind::TimedOut:
-        return std::unexpected(HalError::unavailable(
-            "commande de rétroéclairage sans réponse après " + seconds_text(platform.time_limit)));
+        return std::unexpected(backlight_command_timed_out(platform.time_limit));
       case ProcessFailure::Kind::Lost:
         break;
     }

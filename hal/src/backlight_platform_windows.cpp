@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "nivalto/hal/backlight_engine/device_calls_windows.h"
 #include "nivalto/hal/backlight_script.h"
 #include "nivalto/hal/pipe_client_windows.h"
 #include "nivalto/hal/process_runner_windows.h"
@@ -54,8 +55,20 @@ const BacklightPlatform& platform_backlight() {
   // executable's folder and the current one first, and whoever can write
   // there would have their program run as LocalSystem.
   static const std::string program = powershell_program();
-  static const BacklightPlatform platform{pipe,   files, runner, process, backlight_script_text(),
-                                          program};
+  static backlight_engine::WindowsDeviceFiles device_files;
+  static backlight_engine::WindowsDeviceInterfaces device_interfaces;
+  static backlight_engine::WindowsHidCalls hid;
+  static backlight_engine::WindowsVendorTools tools;
+  static backlight_engine::BacklightDevices devices{device_files, device_interfaces, hid, tools};
+  static const BacklightPlatform platform{
+      .pipe = pipe,
+      .files = files,
+      .runner = runner,
+      .process = process,
+      .script = backlight_script_text(),
+      .program = program,
+      .devices = &devices,
+  };
   return platform;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -13,6 +14,10 @@
 #include "nivalto/hal/keyboard_backlight.h"
 
 namespace nivalto {
+
+namespace backlight_engine {
+struct BacklightDevices;
+}
 
 // What became of one request to the service over its pipe.
 struct PipeExchange {
@@ -74,6 +79,10 @@ struct ProcessFailure {
   std::string description;  // the platform's words, for NotStarted and Lost
 };
 
+// Beyond this many bytes a stream is still drained but no longer kept: an
+// answer is one short line, and a runaway program must not exhaust memory.
+inline constexpr std::size_t MAX_CAPTURED_OUTPUT = std::size_t{1} << 20;
+
 // Runs a program with an empty standard input, both output streams captured
 // to their end, and no console window.
 class ProcessRunner {
@@ -110,6 +119,9 @@ inline constexpr std::chrono::milliseconds PIPE_TURN_WAIT =
 // is taken as endless.
 inline constexpr unsigned PIPE_WAIT_TURNS = 16;
 
+// The failure of a request whose command outlived `limit`.
+[[nodiscard]] HalError backlight_command_timed_out(std::chrono::milliseconds limit);
+
 // Who asks. Inside the service the pipe's single instance is held by the
 // very client being served, so the open fails as busy and the service runs
 // the script itself. A user's program queues at a busy pipe instead, runs
@@ -127,6 +139,9 @@ struct BacklightPlatform {
   std::chrono::milliseconds time_limit = SCRIPT_TIME_LIMIT;
   BacklightCaller caller = BacklightCaller::Service;
   std::chrono::milliseconds turn_wait = PIPE_TURN_WAIT;
+  // The native engine's devices, tried before the script wherever the
+  // script would run; null leaves the script alone to answer.
+  backlight_engine::BacklightDevices* devices = nullptr;
 };
 
 // The platform of this build: the real pipe, files and processes on Windows;
@@ -144,6 +159,12 @@ struct BacklightPlatform {
 // the write limits the level to MAX_BACKLIGHT_LEVEL.
 [[nodiscard]] HalResult<KeyboardState> read_keyboard_backlight(const BacklightPlatform& platform);
 [[nodiscard]] HalResult<KeyboardState> write_keyboard_backlight(std::uint8_t level,
+                                                                const BacklightPlatform& platform);
+
+// The native engine first, when the platform has one; the script when the
+// engine hands over, exactly as without it.
+[[nodiscard]] HalResult<KeyboardState> answer_backlight_request(std::string_view mode,
+                                                                std::uint8_t level,
                                                                 const BacklightPlatform& platform);
 
 // Writes the script to "nivalto-keyboard-{pid}.ps1" in the temporary

@@ -1,14 +1,8 @@
 #pragma once
 
-#include <cstddef>
-
 #include "nivalto/hal/backlight_access.h"
 
 namespace nivalto {
-
-// Beyond this many bytes a stream is still drained but no longer kept: an
-// answer is one short line, and a runaway program must not exhaust memory.
-inline constexpr std::size_t MAX_CAPTURED_OUTPUT = std::size_t{1} << 20;
 
 // CreateProcessW with CREATE_NO_WINDOW; `program` is a full path, given as
 // the application name too, so the system's program search never chooses
