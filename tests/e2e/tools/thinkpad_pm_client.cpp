@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <string>
 
 namespace {
 
@@ -29,9 +28,16 @@ int fail(const char* step, DWORD error = GetLastError()) {
     return 1;
 }
 
-std::wstring parameters_key(const wchar_t* name) {
-    return std::wstring(L"System\\CurrentControlSet\\Services\\") + name + L"\\Parameters";
-}
+// The driver's Parameters key; a name too long for it yields an empty path,
+// which no call below accepts.
+struct ParametersKey {
+    wchar_t path[512];
+    explicit ParametersKey(const wchar_t* name) {
+        if (std::swprintf(path, 512, L"System\\CurrentControlSet\\Services\\%ls\\Parameters",
+                          name) < 0)
+            path[0] = 0;
+    }
+};
 
 DWORD number(const wchar_t* text) {
     return static_cast<DWORD>(std::wcstoul(text, nullptr, 0));
@@ -84,7 +90,7 @@ int install(const wchar_t* name, const wchar_t* path, DWORD state) {
     } else {
         // Written before the start: the driver reads it in DriverEntry.
         HKEY key;
-        LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, parameters_key(name).c_str(), 0,
+        LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ParametersKey(name).path, 0,
                                         nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
         if (error == ERROR_SUCCESS) {
             error = RegSetValueExW(key, L"State", 0, REG_DWORD,
@@ -106,7 +112,7 @@ int install(const wchar_t* name, const wchar_t* path, DWORD state) {
 int record(const wchar_t* name) {
     unsigned char sets[4 * 64];
     DWORD size = sizeof sets;
-    LSTATUS error = RegGetValueW(HKEY_LOCAL_MACHINE, parameters_key(name).c_str(), L"Sets",
+    LSTATUS error = RegGetValueW(HKEY_LOCAL_MACHINE, ParametersKey(name).path, L"Sets",
                                  RRF_RT_REG_BINARY, nullptr, sets, &size);
     // No value: no set call since the start.
     if (error == ERROR_FILE_NOT_FOUND) return 0;
@@ -151,12 +157,14 @@ int remove(const wchar_t* name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring command = argc > 1 ? argv[1] : L"";
-    if (command == L"install" && argc == 5) return install(argv[2], argv[3], number(argv[4]));
-    if (command == L"get" && argc == 2) return call(get_state, 0);
-    if (command == L"set" && argc == 3) return call(set_state, number(argv[2]));
-    if (command == L"record" && argc == 3) return record(argv[2]);
-    if (command == L"remove" && argc == 3) return remove(argv[2]);
+    auto is = [&](const wchar_t* command, int count) {
+        return argc == count && std::wcscmp(argv[1], command) == 0;
+    };
+    if (is(L"install", 5)) return install(argv[2], argv[3], number(argv[4]));
+    if (is(L"get", 2)) return call(get_state, 0);
+    if (is(L"set", 3)) return call(set_state, number(argv[2]));
+    if (is(L"record", 3)) return record(argv[2]);
+    if (is(L"remove", 3)) return remove(argv[2]);
     std::fprintf(stderr, "usage: thinkpad_pm_client install NAME SYS_PATH STATE | get | "
                          "set ARGUMENT | record NAME | remove NAME\n");
     return 2;
