@@ -259,21 +259,44 @@ def wait_for_service(probe_exe: Path, condition, timeout: float,
     return state
 
 
-def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
-    """Compiles one C++ file into a static Windows program, once per change."""
+def _build_once(source_path: Path | str, name: str, command: list[str],
+                libraries: tuple[str, ...] = ()) -> Path:
+    """Builds TOOLS_BUILD/name from one source file with `command`, once per
+    change; the source and output follow `command`, and `libraries` them."""
     source = Path(source_path)
     TOOLS_BUILD.mkdir(parents=True, exist_ok=True)
-    target = TOOLS_BUILD / exe_name
+    target = TOOLS_BUILD / name
     if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
         # Built under a name of this process's own, then moved into place: the
         # service suite and the rest of the suite run side by side, and neither
         # may start a program the other is still writing.
         partial = target.with_name(f"{target.name}.{os.getpid()}.part")
-        subprocess.run([MINGW_CXX, "-std=c++23", "-O1", "-static", "-municode", "-DUNICODE",
-                        "-D_UNICODE", "-o", str(partial), str(source), "-Wl,--allow-multiple-definition"],
-                       check=True)
+        subprocess.run([*command, str(source), "-o", str(partial), *libraries], check=True)
         os.replace(partial, target)
     return target
+
+
+def build_windows_tool(source_path: Path | str, exe_name: str) -> Path:
+    """Compiles one C++ file into a static Windows program, once per change."""
+    return _build_once(source_path, exe_name, [
+        MINGW_CXX, "-std=c++23", "-O1", "-static", "-municode", "-DUNICODE", "-D_UNICODE",
+        "-Wl,--allow-multiple-definition"])
+
+
+MINGW_CC = "x86_64-w64-mingw32-gcc-posix"
+DDK_INCLUDE = "/usr/share/mingw-w64/include/ddk"
+
+
+def build_windows_driver(source_path: Path | str, sys_name: str) -> Path:
+    """Compiles one C file into a kernel driver (.sys) against mingw-w64's DDK
+    headers and ntoskrnl, once per change. Wine runs such a driver in
+    winedevice.exe when a kernel driver service names it."""
+    # No C runtime in a driver: the image has only ntoskrnl's imports and its
+    # own entry point, DriverEntry.
+    return _build_once(source_path, sys_name, [
+        MINGW_CC, "-std=gnu11", "-O1", "-Wall", "-Werror", "-ffreestanding",
+        "-fno-stack-protector", "-I", DDK_INCLUDE, "-shared", "-nostdlib",
+        "-Wl,--subsystem,native", "-Wl,--entry,DriverEntry"], ("-lntoskrnl", "-lhal"))
 
 
 class Program:

@@ -12,6 +12,11 @@ search would find first, log to calls.log of their own folder and must never
 run. The methods run in name order, each building on the state the previous
 one left.
 
+A kernel driver of the suite's own (tests/e2e/tools/thinkpad_pm_driver.c),
+which Wine runs in winedevice.exe, stands in for the ThinkPad power-management
+driver for one method: the service then answers from the device, through
+real DeviceIoControl calls, and never runs the stand-in.
+
 Wine ends its service manager, and the services with it, whenever no
 ordinary program of the prefix is left running, and starts it afresh (with
 every automatic service) for the next program. A held service_probe keeps
@@ -29,6 +34,9 @@ import harness
 
 TOOLS = Path(__file__).resolve().parent / "tools"
 SERVICE = "NivaltoHal"
+
+# The kernel driver service of tools/thinkpad_pm_driver.c.
+PM_DRIVER = "NivaltoTestPmDrv"
 
 # Service manager states, as tools/service_probe.cpp prints them.
 STOPPED, RUNNING = 1, 4
@@ -49,10 +57,11 @@ def error(reason: str) -> bytes:
             '"reason":%s,"source":""}\n' % body).encode("utf-8")
 
 
-def state_document(level: int) -> bytes:
-    """What `nivalto keyboard` prints for the stand-in's STATE_LEVEL."""
-    return ('{\n  "known": true,\n  "source": "hid",\n  "level": %d,\n  "max_level": 2\n}\n'
-            % level).encode("utf-8")
+def state_document(level: int, source: str = "hid") -> bytes:
+    """What `nivalto keyboard` prints for the stand-in's STATE_LEVEL, or for
+    another source at the same highest level."""
+    return ('{\n  "known": true,\n  "source": "%s",\n  "level": %d,\n  "max_level": 2\n}\n'
+            % (source, level)).encode("utf-8")
 
 
 # The clause a user's failed run ends with when no service serves the pipe.
@@ -72,6 +81,10 @@ class WindowsService(unittest.TestCase):
                                                    "service_probe.exe")
         stand_in = harness.build_windows_tool(TOOLS / "fake_powershell.cpp",
                                               "fake_powershell.exe")
+        cls.pm_client = harness.build_windows_tool(TOOLS / "thinkpad_pm_client.cpp",
+                                                   "thinkpad_pm_client.exe")
+        cls.pm_driver = harness.build_windows_driver(TOOLS / "thinkpad_pm_driver.c",
+                                                     "thinkpad_pm.sys")
         cls.app = harness.E2E_BUILD / "service app"
         shutil.rmtree(cls.app, ignore_errors=True)
         cls.app.mkdir(parents=True)
@@ -216,6 +229,17 @@ class WindowsService(unittest.TestCase):
     def keyboard(self, *args: str) -> harness.Result:
         return self.served_run(lambda: self.nivalto("keyboard", *args),
                                f"nivalto keyboard {' '.join(args)}")
+
+    def pm_run(self, *args: str) -> harness.Result:
+        """Runs tools/thinkpad_pm_client.cpp, which sets up and reads the
+        stand-in ThinkPad driver."""
+        return harness.run_wine(list(args), exe=self.pm_client)
+
+    def pm_words(self, *args: str) -> list[str]:
+        """The numbers a successful run of the ThinkPad client printed."""
+        r = self.pm_run(*args)
+        self.assertEqual(r.status, 0, f"thinkpad_pm_client {' '.join(args)}: {r.err_text}")
+        return r.out_text.split()
 
     def check_service_ran(self, new_calls: list[str], expected: list[str]):
         """The stand-in ran once per request, as the service: its script file
@@ -450,6 +474,38 @@ class WindowsService(unittest.TestCase):
         # more handles, or 2 MB; the margins allow for the runtime's own noise.
         self.assertLessEqual(after["handles"], before["handles"] + 3, (before, after))
         self.assertLess(after["commit"], before["commit"] + 512 * 1024, (before, after))
+
+    def test_5_thinkpad_driver_is_read_and_set_through_the_service(self):
+        # A kernel driver of the suite's own stands in for the ThinkPad
+        # power-management driver, so that the service's own CreateFileW and
+        # DeviceIoControl calls reach a device. Its first state word: ready
+        # (5 in bits 16-19), bit 21 set, highest level 2, bits 4-7 holding 3,
+        # level 1; a write of 2 must then send 0x100 | 0x30 | 2.
+        self.scenario()
+        calls = len(self.calls())
+        self.addCleanup(self.pm_run, "remove", PM_DRIVER)
+        installed = self.pm_run("install", PM_DRIVER, harness.windows_path(self.pm_driver),
+                                "0x00250231")
+        self.assertEqual(installed.status, 0, installed.err_text)
+        # The driver itself, apart from the product.
+        self.assertEqual(self.pm_words("get"), ["0x00250231"])
+
+        for args, level in (((), 1), (("2",), 2)):
+            with self.subTest(args=args):
+                # Not run again on a start failure in the service's session,
+                # as self.keyboard does: no process starts there for a device
+                # answer, and a second run would send a second write.
+                r = self.nivalto("keyboard", *args)
+                expected = state_document(level, source="thinkpad-pm")
+                self.assertEqual((r.status, r.out, r.err), (0, expected, b""),
+                                 self.report(b"", expected, r))
+        # One set call, with the argument the state word asks for; and the
+        # device answered: the script never ran.
+        self.assertEqual(self.pm_words("record", PM_DRIVER), ["0x00000132"])
+        self.assertEqual(self.calls()[calls:], [])
+
+        removed = self.pm_run("remove", PM_DRIVER)
+        self.assertEqual(removed.status, 0, removed.err_text)
 
     def test_6_second_client_is_busy_and_stop_waits_for_the_request(self):
         self.scenario(sleep_ms=4000)
