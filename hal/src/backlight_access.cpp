@@ -10,6 +10,12 @@
 namespace nivalto {
 namespace {
 
+// The script run, ended once `limit` passes; a timeout still names the
+// request's whole bound.
+HalResult<KeyboardState> run_script_within(std::string_view mode, std::uint8_t level,
+                                           const BacklightPlatform& platform,
+                                           std::chrono::milliseconds limit);
+
 std::string pipe_request(std::string_view mode, std::uint8_t level) {
   if (mode == "write") {
     return "{\"op\":\"keyboard_write\",\"level\":" + std::to_string(level) + "}\n";
@@ -109,20 +115,36 @@ HalError backlight_command_timed_out(std::chrono::milliseconds limit) {
 
 HalResult<KeyboardState> answer_backlight_request(std::string_view mode, std::uint8_t level,
                                                   const BacklightPlatform& platform) {
-  if (platform.devices != nullptr) {
-    auto outcome = backlight_engine::run_backlight_engine(
-        mode, level, framework_directory(platform.process.executable_path()), *platform.devices,
-        platform.time_limit);
-    if (!outcome) return std::unexpected(std::move(outcome.error()));
-    if (const auto* answer = std::get_if<backlight_engine::EngineAnswer>(&*outcome)) {
-      return parse_keyboard_answer(answer->line, mode);
-    }
+  if (platform.devices == nullptr) return run_backlight_script(mode, level, platform);
+  const auto started = std::chrono::steady_clock::now();
+  auto outcome = backlight_engine::run_backlight_engine(
+      mode, level, framework_directory(platform.process.executable_path()), *platform.devices,
+      platform.time_limit);
+  if (!outcome) return std::unexpected(std::move(outcome.error()));
+  if (const auto* answer = std::get_if<backlight_engine::EngineAnswer>(&*outcome)) {
+    return parse_keyboard_answer(answer->line, mode);
   }
-  return run_backlight_script(mode, level, platform);
+  // The script gets what the engine left of the request's time: slow vendor
+  // tools read before a handover must not stretch one request past the bound
+  // that clients waiting for their turn rely on.
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
+  if (spent >= platform.time_limit) {
+    return std::unexpected(backlight_command_timed_out(platform.time_limit));
+  }
+  return run_script_within(mode, level, platform, platform.time_limit - spent);
 }
 
 HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_t level,
                                               const BacklightPlatform& platform) {
+  return run_script_within(mode, level, platform, platform.time_limit);
+}
+
+namespace {
+
+HalResult<KeyboardState> run_script_within(std::string_view mode, std::uint8_t level,
+                                           const BacklightPlatform& platform,
+                                           std::chrono::milliseconds limit) {
   const auto not_created = [](const std::string& why) {
     return std::unexpected(HalError::unavailable("script de rétroéclairage non créé : " + why));
   };
@@ -147,7 +169,7 @@ HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_
       std::to_string(level),
       "-FrameworkDir",
       framework_directory(platform.process.executable_path())};
-  auto run = platform.runner.run(platform.program, arguments, platform.time_limit);
+  auto run = platform.runner.run(platform.program, arguments, limit);
   held->reset();  // deletes the script whatever the run's outcome
 
   if (!run) {
@@ -168,5 +190,7 @@ HalResult<KeyboardState> run_backlight_script(std::string_view mode, std::uint8_
   }
   return parse_keyboard_answer(decode_utf8_lossy(run->standard_output), mode);
 }
+
+}  // namespace
 
 }  // namespace nivalto

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nivalto/hal/backlight_engine/device_calls.h"
@@ -61,6 +62,7 @@ class FakeMachine final : public DeviceFiles,
   std::vector<FakeHidDevice> hid;
   // ---- vendor tools by file name: replies in turn, the last repeating.
   std::map<std::string, std::deque<std::expected<ProcessExit, ProcessFailure>>> tools;
+  std::chrono::milliseconds tool_delay{0};  // how long each tool run takes
 
   std::vector<std::string> calls;
   std::set<RawHandle> open_handles;
@@ -204,6 +206,7 @@ class FakeMachine final : public DeviceFiles,
   std::expected<ProcessExit, ProcessFailure> run(const std::string& path,
                                                  const std::vector<std::string>& arguments,
                                                  std::chrono::milliseconds) override {
+    std::this_thread::sleep_for(tool_delay);
     std::string call = "run " + file_of(path);
     for (const auto& argument : arguments) call += " " + argument;
     calls.push_back(call);

@@ -265,6 +265,23 @@ TEST_F(EngineInAccess, HandOverRunsTheScriptAsBefore) {
             "exists C:\\Program Files\\Nivalto\\framework\\framework_tool.exe");
 }
 
+TEST_F(EngineInAccess, HandOverLeavesTheScriptOnlyWhatTheToolsLeftOfTheRequest) {
+  machine.tools["framework_tool.exe"] = {ProcessExit{0, "pas de pourcentage", ""}};
+  machine.tool_delay = std::chrono::milliseconds(150);
+  BacklightPlatform platform = with_engine();
+  platform.time_limit = std::chrono::milliseconds(400);
+  ASSERT_TRUE(read_keyboard_backlight(platform));
+  EXPECT_GT(runner.time_limit.count(), 0);
+  EXPECT_LE(runner.time_limit, std::chrono::milliseconds(250));
+
+  // Tools that used the whole bound leave no time for the script at all.
+  platform.time_limit = std::chrono::milliseconds(100);
+  log.clear();
+  EXPECT_EQ(read_keyboard_backlight(platform).error(),
+            HalError::unavailable("commande de rétroéclairage sans réponse après 1 s"));
+  EXPECT_EQ(log, Log{"pipe"});
+}
+
 TEST_F(EngineInAccess, EngineErrorIsTheAnswerForTheUserWithoutService) {
   pipe.reply = {PipeExchange::Outcome::NoPipe, ""};
   machine.tools["framework_tool.exe"] = {
