@@ -2,7 +2,7 @@
 """Writes thinkpad-t480s.bin, the sample table of the README, from the real
 ThinkPad T480s table in ../shared/data/raw (u-root test data, BSD-3-Clause):
 
-    python3 samples/make_sample.py [SHARED_DIR]
+    python3 samples/make_sample.py [SHARED_DIR [OUT]]
 
 It keeps the first BIOS, System, Baseboard and Chassis structures (types 0 to
 3, all that the detection report reads) and the end of the table, with every
@@ -59,18 +59,26 @@ STRING_FIELDS = {(0, 0x04), (0, 0x05), (0, 0x08), (1, 0x04), (1, 0x05), (1, 0x06
                  (2, 0x0A), (3, 0x04), (3, 0x06), (3, 0x07), (3, 0x08), (3, 0x15)}
 
 
-def main() -> int:
-    shared = Path(sys.argv[1]) if len(sys.argv) > 1 else REPO.parent / "shared"
+def original_table(shared: Path) -> bytes:
     dump = (shared / SOURCE).read_bytes()
     length, address = struct.unpack_from("<IQ", dump, 12)
-    table = dump[address:address + length]
+    return dump[address:address + length]
+
+
+def sample(shared: Path) -> bytes:
     seen: set[int] = set()
     out = b""
-    for kind, formatted, strings in structures(table):
+    for kind, formatted, strings in structures(original_table(shared)):
         if kind in (0, 1, 2, 3, 127) and kind not in seen:
             seen.add(kind)
             out += without_identifiers(kind, formatted, strings)
-    (Path(__file__).parent / "thinkpad-t480s.bin").write_bytes(smbios.as_entry_point_64(out))
+    return smbios.as_entry_point_64(out)
+
+
+def main() -> int:
+    shared = Path(sys.argv[1]) if len(sys.argv) > 1 else REPO.parent / "shared"
+    out = Path(sys.argv[2]) if len(sys.argv) > 2 else Path(__file__).parent / "thinkpad-t480s.bin"
+    out.write_bytes(sample(shared))
     return 0
 
 

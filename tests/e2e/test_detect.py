@@ -4,6 +4,7 @@ from __future__ import annotations
 import csv
 import functools
 import json
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -193,6 +194,32 @@ class RealMachines(DetectCase):
                         s = harness.run_native(["detect", "--profiles", str(PROFILES),
                                                 "--smbios", str(file)])
                         self.assertEqual((s.status, s.out, s.err), expected)
+
+
+class SampleTable(unittest.TestCase):
+    def test_sample_is_the_t480s_report_without_its_identifiers(self):
+        # The README's saved table: what its generator writes today, the report of the
+        # real table it comes from, and none of that machine's serial numbers or UUID.
+        sys.path.insert(0, str(harness.REPO / "samples"))
+        import make_sample
+        path = harness.REPO / "samples" / "thinkpad-t480s.bin"
+        sample = path.read_bytes()
+        self.assertEqual(sample, make_sample.sample(harness.SHARED))
+        runs = [harness.run_native(["detect", "--profiles", str(PROFILES), "--smbios", str(f)])
+                for f in (path, harness.SHARED / make_sample.SOURCE)]
+        self.assertEqual((runs[0].status, runs[0].err), (0, b""), runs[0].err_text)
+        self.assertEqual(runs[0].out, runs[1].out)
+        original = make_sample.original_table(harness.SHARED)
+        identifiers = []
+        for kind, formatted, strings in make_sample.structures(original):
+            if kind in (1, 2, 3) and formatted[0x07]:
+                identifiers.append(strings[formatted[0x07] - 1])  # the serial number
+            if kind == 1:
+                identifiers.append(bytes(formatted[0x08:0x18]))  # the UUID
+        self.assertEqual(len(identifiers), 4)
+        for identifier in identifiers:
+            self.assertIn(identifier, original)
+            self.assertNotIn(identifier, sample)
 
 
 class IdentityRules(DetectCase):
