@@ -33,8 +33,9 @@ std::string build_command_line(std::string_view program,
                                const std::vector<std::string>& arguments) {
   // The program name is split by a simpler rule (up to the next quote, no
   // escapes), and file names cannot hold quotes, so plain quoting suffices.
-  // Appended piece by piece: mingw's GCC 12 reads `"\"" + std::string(...)`
-  // as a memcpy that may overlap and warns (-Wrestrict, GCC bug 105329).
+  // Appended piece by piece: for `"\"" + std::string(...)` mingw's GCC 12
+  // warns of a memcpy that may overlap itself (-Wrestrict), a known false
+  // positive of its string code.
   std::string line;
   const bool quoted = program.find_first_of(" \t") != std::string_view::npos;
   line.reserve(program.size() + 2);
