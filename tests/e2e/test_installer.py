@@ -294,6 +294,15 @@ class WindowsInstaller(test_detect.DetectCase):
                      (harness.WINDOWS_EXE.parent / "cli" / "nivalto.ico").read_bytes()),
                     ("version", properties["ProductVersion"], version),
                     ("upgrade code", properties["UpgradeCode"], UPGRADE_CODE),
+                    ("the install folder appended to the machine PATH, taken back at "
+                     "uninstall", msi_table(msi, "Environment"),
+                     [{"Environment": "MachinePath", "Name": "*=-PATH",
+                       "Value": "[~];[ProgramFiles64Folder]Nivalto",
+                       "Component_": service["Component_"]}]),
+                    ("PATH written once the files are in, taken back before they go",
+                     sequence["RemoveFiles"] > sequence["RemoveEnvironmentStrings"]
+                     > sequence["InstallInitialize"] and sequence["InstallFiles"]
+                     < sequence["WriteEnvironmentStrings"] < sequence["InstallFinalize"], True),
                     ("older versions removed first",
                      sequence["InstallValidate"] < sequence["RemoveExistingProducts"]
                      < sequence["InstallInitialize"], True),
