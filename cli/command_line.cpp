@@ -13,6 +13,7 @@ const std::string_view USAGE_TEXT =
     "Options :\n"
     "  --profiles  dossier des profils machine TOML (défaut : ./profiles)\n"
     "  --out       écrit le rapport JSON anonymisé dans FICHIER (detect uniquement)\n"
+    "  --smbios    lit la table SMBIOS d'un fichier au lieu du micrologiciel (detect uniquement)\n"
     "\n"
     "La lecture se fait toujours sur la machine locale, en lecture seule.\n"
     "\n"
@@ -36,6 +37,8 @@ std::expected<CommandLine, std::string> parse_command_line(
       line.out = value;
     } else if (name == "--profiles") {
       line.profiles_dir = value;
+    } else if (name == "--smbios") {
+      line.smbios = value;
     } else {
       return std::unexpected("option inconnue : " + name);
     }

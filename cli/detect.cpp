@@ -4,6 +4,7 @@
 
 #include "cli/document.h"
 #include "cli/report_backend.h"
+#include "cli/smbios_file_table.h"
 
 namespace nivalto {
 namespace {
@@ -72,7 +73,11 @@ CommandResult run_detect(const std::string& profiles_dir, const std::optional<st
 }
 
 CommandResult run_detect(const std::string& profiles_dir, const std::optional<std::string>& out,
-                         Console& console) {
+                         const std::optional<std::string>& smbios, Console& console) {
+  if (smbios) {
+    SmbiosFileTable file(*smbios);
+    return run_detect(profiles_dir, out, file, SMBIOS_FILE_BACKEND, console);
+  }
   return run_detect(profiles_dir, out, platform_firmware_table(), report_backend(), console);
 }
 

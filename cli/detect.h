@@ -15,9 +15,11 @@
 
 namespace nivalto {
 
-// `nivalto detect` over this platform's firmware source.
+// `nivalto detect` over this platform's firmware source, or over the saved
+// table of the file `smbios` when it is given (backend "smbios-file").
 [[nodiscard]] CommandResult run_detect(const std::string& profiles_dir,
-                                       const std::optional<std::string>& out, Console& console);
+                                       const std::optional<std::string>& out,
+                                       const std::optional<std::string>& smbios, Console& console);
 
 // The same over any firmware source. The profiles are loaded first, so a bad
 // profile directory fails the command before the firmware is read.

@@ -67,7 +67,8 @@ int dispatch(const std::vector<std::string>& arguments, Commands& commands, Cons
     return EXIT_USAGE;
   }
   if (line->command == "detect") {
-    return finish(commands.run_detect(line->profiles_dir, line->out, console), console);
+    return finish(commands.run_detect(line->profiles_dir, line->out, line->smbios, console),
+                  console);
   }
   if (line->command == "profiles") {
     return finish(commands.run_profiles(line->profiles_dir, line->out, console), console);

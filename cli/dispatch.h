@@ -22,9 +22,12 @@ class Commands {
   virtual int run_service_dispatcher(Console& console) = 0;
   virtual CommandResult install_service(Console& console) = 0;
   virtual CommandResult uninstall_service(Console& console) = 0;
-  virtual CommandResult run_detect(const std::string& profiles_dir,
-                                   const std::optional<std::string>& out, Console& console) = 0;
-  virtual CommandResult run_profiles(const std::string& profiles_dir,
+  // `profiles_dir` is absent when `--profiles` was not typed; `smbios` names a
+  // saved table to read instead of the firmware's.
+  virtual CommandResult run_detect(const std::optional<std::string>& profiles_dir,
+                                   const std::optional<std::string>& out,
+                                   const std::optional<std::string>& smbios, Console& console) = 0;
+  virtual CommandResult run_profiles(const std::optional<std::string>& profiles_dir,
                                      const std::optional<std::string>& out, Console& console) = 0;
   // Reads the keyboard backlight, or sets it when a level (0 to 2) is given.
   virtual CommandResult run_keyboard(std::optional<std::uint8_t> level, Console& console) = 0;

@@ -1,3 +1,4 @@
+#include "cli/default_profiles.h"
 #include "cli/detect.h"
 #include "cli/dispatch.h"
 #include "cli/keyboard.h"
@@ -7,6 +8,11 @@
 
 namespace nivalto {
 namespace {
+
+// A typed `--profiles` always wins, and a bad one fails as typed.
+std::string chosen(const std::optional<std::string>& profiles_dir) {
+  return profiles_dir ? *profiles_dir : default_profiles_dir(platform_profiles_folder_facts());
+}
 
 class ProductCommands final : public Commands {
  public:
@@ -19,13 +25,14 @@ class ProductCommands final : public Commands {
   CommandResult uninstall_service(Console& console) override {
     return nivalto::uninstall_service(console);
   }
-  CommandResult run_detect(const std::string& profiles_dir, const std::optional<std::string>& out,
-                           Console& console) override {
-    return nivalto::run_detect(profiles_dir, out, console);
+  CommandResult run_detect(const std::optional<std::string>& profiles_dir,
+                           const std::optional<std::string>& out,
+                           const std::optional<std::string>& smbios, Console& console) override {
+    return nivalto::run_detect(chosen(profiles_dir), out, smbios, console);
   }
-  CommandResult run_profiles(const std::string& profiles_dir, const std::optional<std::string>& out,
-                             Console& console) override {
-    return nivalto::run_profiles(profiles_dir, out, console);
+  CommandResult run_profiles(const std::optional<std::string>& profiles_dir,
+                             const std::optional<std::string>& out, Console& console) override {
+    return nivalto::run_profiles(chosen(profiles_dir), out, console);
   }
   CommandResult run_keyboard(std::optional<std::uint8_t> level, Console& console) override {
     return nivalto::run_keyboard(level, console);

@@ -8,4 +8,7 @@ namespace nivalto {
 // claims a source it did not use.
 [[nodiscard]] std::string_view report_backend();
 
+// `detect --smbios`, on any platform.
+inline constexpr std::string_view SMBIOS_FILE_BACKEND = "smbios-file";
+
 }  // namespace nivalto

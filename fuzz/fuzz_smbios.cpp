@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the firmware-table checks, the structure walk and
-// the identity derivation. Any crash, hang or sanitizer report is a bug.
+// Feeds arbitrary bytes to the firmware-table checks, the reading of a saved
+// table file, the structure walk and the identity derivation. Any crash, hang or sanitizer report
+// is a bug.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "nivalto/hal/identity.h"
 #include "nivalto/hal/smbios.h"
+#include "nivalto/hal/smbios_file.h"
 #include "nivalto/hal/text.h"
 #include "nivalto/hal/windows_firmware_table.h"
 
@@ -49,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       });
   if (auto identity = nivalto::read_machine_identity(firmware)) {
     check_summary(identity->summary);
+  }
+
+  // The same bytes as a saved file: whatever its entry point claims, the
+  // table comes from inside the file.
+  if (auto table = nivalto::table_from_smbios_file(bytes)) {
+    if (table->size() > size) __builtin_trap();
+    if (auto summary = nivalto::parse_smbios(*table)) check_summary(*summary);
   }
   return 0;
 }

@@ -102,7 +102,9 @@ std::expected<std::string, ReadFailure> read_file(const std::filesystem::path::s
       bytes.resize(std::min(bytes.size() * 2, max_bytes + 1));
     }
     DWORD read = 0;
-    const DWORD wanted = static_cast<DWORD>(bytes.size() - filled);
+    // One call reads at most what a DWORD counts; a 4 GiB room would wrap to 0.
+    const DWORD wanted =
+        static_cast<DWORD>(std::min<std::size_t>(bytes.size() - filled, std::size_t{1} << 30));
     if (!ReadFile(handle.get(), bytes.data() + filled, wanted, &read, nullptr)) {
       return std::unexpected(SystemFailure{last_error_text()});
     }

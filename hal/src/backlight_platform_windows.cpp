@@ -4,6 +4,7 @@
 
 #include "nivalto/hal/backlight_engine/device_calls_windows.h"
 #include "nivalto/hal/backlight_script.h"
+#include "nivalto/hal/executable_path.h"
 #include "nivalto/hal/pipe_client_windows.h"
 #include "nivalto/hal/process_runner_windows.h"
 #include "nivalto/hal/script_files_windows.h"
@@ -14,20 +15,7 @@ namespace nivalto {
 std::uint32_t WindowsProcessFacts::process_id() { return GetCurrentProcessId(); }
 
 std::optional<std::string> WindowsProcessFacts::executable_path() {
-  // Long paths exceed MAX_PATH; the function truncates silently and reports
-  // a full buffer, so grow until the path fits.
-  std::wstring buffer(MAX_PATH, L'\0');
-  while (buffer.size() <= 32768 * 2) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::nullopt;
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return win32::to_utf8(buffer);
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  return std::nullopt;
+  return running_executable_path();
 }
 
 std::string powershell_program() {

@@ -33,9 +33,15 @@ std::string build_command_line(std::string_view program,
                                const std::vector<std::string>& arguments) {
   // The program name is split by a simpler rule (up to the next quote, no
   // escapes), and file names cannot hold quotes, so plain quoting suffices.
-  std::string line = program.find_first_of(" \t") == std::string_view::npos
-                         ? std::string(program)
-                         : "\"" + std::string(program) + "\"";
+  // Appended piece by piece: for `"\"" + std::string(...)` mingw's GCC 12
+  // warns of a memcpy that may overlap itself (-Wrestrict), a known false
+  // positive of its string code.
+  std::string line;
+  const bool quoted = program.find_first_of(" \t") != std::string_view::npos;
+  line.reserve(program.size() + 2);
+  if (quoted) line += '"';
+  line += program;
+  if (quoted) line += '"';
   for (const auto& argument : arguments) {
     line += ' ';
     line += quote_argument(argument);

@@ -5,10 +5,9 @@
 namespace nivalto {
 namespace {
 
-constexpr std::size_t RSMB_HEADER_SIZE = 8;
 constexpr std::size_t RSMB_LENGTH_OFFSET = 4;
 
-std::uint32_t little_endian_u32(const std::vector<std::byte>& bytes, std::size_t offset) {
+std::uint32_t little_endian_u32(std::span<const std::byte> bytes, std::size_t offset) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < 4; ++i) {
     value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
@@ -17,6 +16,19 @@ std::uint32_t little_endian_u32(const std::vector<std::byte>& bytes, std::size_t
 }
 
 }  // namespace
+
+HalResult<std::vector<std::byte>> table_from_rsmb_buffer(std::span<const std::byte> written) {
+  if (written.size() < RSMB_HEADER_SIZE) {
+    return std::unexpected(HalError::invalid_data("en-tête RSMB trop court"));
+  }
+  // 64-bit sum: a length near 2^32 must not wrap into a small value.
+  const std::uint64_t length = little_endian_u32(written, RSMB_LENGTH_OFFSET);
+  if (length + RSMB_HEADER_SIZE > written.size()) {
+    return std::unexpected(HalError::invalid_data("longueur RSMB incohérente"));
+  }
+  const auto table = written.subspan(RSMB_HEADER_SIZE, static_cast<std::size_t>(length));
+  return std::vector<std::byte>(table.begin(), table.end());
+}
 
 WindowsFirmwareTable::WindowsFirmwareTable(FirmwareCall call) : call_(std::move(call)) {}
 
@@ -31,16 +43,7 @@ HalResult<std::vector<std::byte>> WindowsFirmwareTable::read_smbios_table() {
   if (written == 0 || written > size) {
     return std::unexpected(HalError::access_denied("lecture de la table RSMB refusée"));
   }
-  if (written < RSMB_HEADER_SIZE) {
-    return std::unexpected(HalError::invalid_data("en-tête RSMB trop court"));
-  }
-  // 64-bit sum: a length near 2^32 must not wrap into a small value.
-  const std::uint64_t length = little_endian_u32(buffer, RSMB_LENGTH_OFFSET);
-  if (length + RSMB_HEADER_SIZE > written) {
-    return std::unexpected(HalError::invalid_data("longueur RSMB incohérente"));
-  }
-  const auto first = buffer.begin() + RSMB_HEADER_SIZE;
-  return std::vector<std::byte>(first, first + static_cast<std::ptrdiff_t>(length));
+  return table_from_rsmb_buffer(std::span<const std::byte>(buffer).first(written));
 }
 
 }  // namespace nivalto

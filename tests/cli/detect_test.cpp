@@ -110,7 +110,9 @@ TEST_F(DetectTest, AbsentValuesAreNullAndKeysStay) {
   for (const char* key : {"manufacturer", "mtm", "display_name", "bios_vendor", "bios_version",
                           "bios_release_date", "profile_id"}) {
     EXPECT_TRUE(report[key].is_null()) << key;
-    if (std::string(key) != "profile_id") EXPECT_TRUE(report["sources"][key].is_null()) << key;
+    if (std::string(key) != "profile_id") {
+      EXPECT_TRUE(report["sources"][key].is_null()) << key;
+    }
   }
   EXPECT_EQ(report["resolution"], "unsupported");
   EXPECT_EQ(report["profiles_loaded"], 0);

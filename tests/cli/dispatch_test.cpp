@@ -12,38 +12,40 @@ using testing::RecordingConsole;
 
 struct Call {
   std::string what;
-  std::string profiles_dir;
-  std::optional<std::string> out;
+  std::optional<std::string> profiles_dir{};
+  std::optional<std::string> out{};
+  std::optional<std::string> smbios{};
   bool operator==(const Call&) const = default;
 };
 
 class FakeCommands final : public Commands {
  public:
   int run_service_dispatcher(Console&) override {
-    calls.push_back({"service-dispatcher", "", std::nullopt});
+    calls.push_back({"service-dispatcher"});
     return dispatcher_status;
   }
   CommandResult install_service(Console&) override {
-    calls.push_back({"install", "", std::nullopt});
+    calls.push_back({"install"});
     return result;
   }
   CommandResult uninstall_service(Console&) override {
-    calls.push_back({"uninstall", "", std::nullopt});
+    calls.push_back({"uninstall"});
     return result;
   }
-  CommandResult run_detect(const std::string& dir, const std::optional<std::string>& out,
-                           Console& console) override {
-    calls.push_back({"detect", dir, out});
+  CommandResult run_detect(const std::optional<std::string>& dir,
+                           const std::optional<std::string>& out,
+                           const std::optional<std::string>& smbios, Console& console) override {
+    calls.push_back({"detect", dir, out, smbios});
     if (result) console.out("{}\n");
     return result;
   }
-  CommandResult run_profiles(const std::string& dir, const std::optional<std::string>& out,
-                             Console&) override {
+  CommandResult run_profiles(const std::optional<std::string>& dir,
+                             const std::optional<std::string>& out, Console&) override {
     calls.push_back({"profiles", dir, out});
     return result;
   }
   CommandResult run_keyboard(std::optional<std::uint8_t> level, Console&) override {
-    calls.push_back({"keyboard", "", std::nullopt});
+    calls.push_back({"keyboard"});
     keyboard_levels.emplace_back(level);
     return result;
   }
@@ -68,9 +70,9 @@ Outcome run(FakeCommands& commands, std::vector<std::string> args) {
 
 const std::string USAGE_LINE = std::string(USAGE_TEXT) + "\n";
 
-TEST(UsageText, IsFourteenLinesOf627Bytes) {
-  EXPECT_EQ(USAGE_TEXT.size(), 627u);
-  EXPECT_EQ(std::count(USAGE_TEXT.begin(), USAGE_TEXT.end(), '\n'), 13);
+TEST(UsageText, IsFifteenLinesOf719Bytes) {
+  EXPECT_EQ(USAGE_TEXT.size(), 719u);
+  EXPECT_EQ(std::count(USAGE_TEXT.begin(), USAGE_TEXT.end(), '\n'), 14);
   EXPECT_NE(USAGE_TEXT.back(), '\n');
   // The parentheses of the command lines stand in one column.
   const auto keyboard = USAGE_TEXT.find("  nivalto keyboard ");
@@ -120,6 +122,7 @@ TEST(DispatchUsage, OptionErrors) {
       {{"frobnicate", "--out"}, "erreur : valeur manquante pour --out"},
       {{"profiles", "--profiles", "x", "--out"}, "erreur : valeur manquante pour --out"},
       {{"detect", "-p", "x"}, "erreur : option inconnue : -p"},
+      {{"detect", "--smbios"}, "erreur : valeur manquante pour --smbios"},
   };
   for (const auto& c : cases) {
     FakeCommands commands;
@@ -216,7 +219,7 @@ TEST(DispatchKeyboard, LevelsAndUsageErrors) {
     if (c.usage_error.empty()) {
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
-      EXPECT_EQ(commands.calls, (std::vector<Call>{{"keyboard", "", std::nullopt}}));
+      EXPECT_EQ(commands.calls, (std::vector<Call>{{"keyboard"}}));
       EXPECT_EQ(commands.keyboard_levels, std::vector<std::optional<int>>{c.level});
     } else {
       EXPECT_EQ(r.status, 2) << c.usage_error;
@@ -245,10 +248,11 @@ TEST(DispatchService, UnquotedServicePathIsNeverTheService) {
 
 TEST(DispatchCommands, OptionsReachTheCommand) {
   FakeCommands commands;
-  const auto r = run(commands, {"detect", "--profiles", "a", "--out", "", "--profiles", "b"});
+  const auto r = run(
+      commands, {"detect", "--profiles", "a", "--out", "", "--smbios", "t.bin", "--profiles", "b"});
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(commands.calls.size(), 1u);
-  EXPECT_EQ(commands.calls[0], (Call{"detect", "b", std::string("")}));
+  EXPECT_EQ(commands.calls[0], (Call{"detect", "b", std::string(""), "t.bin"}));
 }
 
 TEST(DispatchCommands, DefaultsAndValuesTakenVerbatim) {
@@ -256,8 +260,9 @@ TEST(DispatchCommands, DefaultsAndValuesTakenVerbatim) {
   (void)run(commands, {"profiles"});
   (void)run(commands, {"profiles", "--out", "--profiles"});
   ASSERT_EQ(commands.calls.size(), 2u);
-  EXPECT_EQ(commands.calls[0], (Call{"profiles", "profiles", std::nullopt}));
-  EXPECT_EQ(commands.calls[1], (Call{"profiles", "profiles", std::string("--profiles")}));
+  // No folder typed: the command chooses its default (default_profiles_dir).
+  EXPECT_EQ(commands.calls[0], (Call{"profiles"}));
+  EXPECT_EQ(commands.calls[1], (Call{"profiles", std::nullopt, std::string("--profiles")}));
 }
 
 TEST(DispatchCommands, ErrorBecomesExitOneWithPrefix) {

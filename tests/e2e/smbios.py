@@ -67,3 +67,30 @@ def end_of_table() -> bytes:
 
 def table(*structures: bytes, end: bool = True) -> bytes:
     return b"".join(structures) + (end_of_table() if end else b"")
+
+
+# The same table in the other forms a saved table takes. An entry point's
+# bytes add up to 0 (mod 256); the table starts at 0x20, as in a dump.
+def _checksummed(entry: bytearray, at: int, start: int, length: int) -> bytearray:
+    entry[at] = 0
+    entry[at] = -sum(entry[start:start + length]) & 0xFF
+    return entry
+
+
+def as_rsmb(table: bytes) -> bytes:
+    """Behind the 8-byte header of GetSystemFirmwareTable('RSMB') (SMBIOS 3.0)."""
+    return struct.pack("<BBBBI", 0, 3, 0, 0, len(table)) + table
+
+
+def as_entry_point_32(table: bytes) -> bytes:
+    """After a 2.8 entry point (`_SM_`, with its `_DMI_` part)."""
+    entry = bytearray(struct.pack("<4sBBBBHB5s5sBHIHB", b"_SM_", 0, 0x1F, 2, 8, 0, 0, b"\0" * 5,
+                                  b"_DMI_", 0, len(table), 0x20, 0, 0x28))
+    _checksummed(entry, 0x15, 0x10, 0x0F)
+    return bytes(_checksummed(entry, 0x04, 0, 0x1F)) + b"\0" + table
+
+
+def as_entry_point_64(table: bytes) -> bytes:
+    """After a 3.0 entry point (`_SM3_`), whose length field is the table's largest size."""
+    entry = bytearray(struct.pack("<5sBBBBBBBIQ", b"_SM3_", 0, 0x18, 3, 0, 0, 1, 0, len(table), 0x20))
+    return bytes(_checksummed(entry, 0x05, 0, 0x18)) + b"\0" * 8 + table

@@ -14,6 +14,7 @@ USAGE = (
     "Options :\n"
     "  --profiles  dossier des profils machine TOML (défaut : ./profiles)\n"
     "  --out       écrit le rapport JSON anonymisé dans FICHIER (detect uniquement)\n"
+    "  --smbios    lit la table SMBIOS d'un fichier au lieu du micrologiciel (detect uniquement)\n"
     "\n"
     "La lecture se fait toujours sur la machine locale, en lecture seule.\n"
     "\n"
@@ -31,8 +32,8 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(r.err, err)
                 self.assertNotIn(b"\r", r.out + r.err)
 
-    def test_usage_is_627_bytes(self):
-        self.assertEqual(len(USAGE), 627)
+    def test_usage_is_719_bytes(self):
+        self.assertEqual(len(USAGE), 719)
 
     def test_no_arguments_prints_usage_and_exits_2(self):
         self.check([], 2, out=USAGE + b"\n")

@@ -4,6 +4,7 @@ from __future__ import annotations
 import csv
 import functools
 import json
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -160,21 +161,65 @@ class RealMachines(DetectCase):
         print(f"\n  {program}: {sum(outcomes.values())} machines, " +
               ", ".join(f"{k} {v}" for k, v in sorted(outcomes.items())))
 
-    def test_every_raw_table_native(self):
+    def test_every_raw_table_native_and_as_a_saved_file(self):
         # Only the Linux build can be handed a raw table; Wine builds its own from text files.
+        # `detect --smbios` must give what the firmware path gives, apart from the backend,
+        # for the file as published and for its table written in every form a file takes.
+        # (Run beside the machine's own table: a report read from it could not match.)
         raw = sorted((harness.SHARED / "data" / "raw").iterdir())
         self.assertGreaterEqual(len(raw), 8)
-        for path in raw:
-            table = model.structure_table(path.read_bytes())
-            with self.subTest(table=path.name):
-                r = harness.run_native(["detect", "--profiles", str(PROFILES)], firmware=table)
-                try:
-                    fields = model.summary_of_table(table)
-                except model.TableError as error:
-                    self.assertEqual((r.status, r.out), (1, b""))
-                    self.assertEqual(r.err_text, f"erreur : données invalides : {error}\n")
-                    continue
-                self.check_report("native", r, fields)
+        forms = {"bare table": lambda t: t, "RSMB buffer": smbios.as_rsmb,
+                 "_SM_ entry point": smbios.as_entry_point_32,
+                 "_SM3_ entry point": smbios.as_entry_point_64}
+        with tempfile.TemporaryDirectory(dir=harness.E2E_BUILD) as d:
+            for path in raw:
+                table = model.structure_table(path.read_bytes())
+                with self.subTest(table=path.name):
+                    r = harness.run_native(["detect", "--profiles", str(PROFILES)], firmware=table)
+                    try:
+                        fields = model.summary_of_table(table)
+                    except model.TableError as error:
+                        self.assertEqual((r.status, r.out), (1, b""))
+                        self.assertEqual(r.err_text, f"erreur : données invalides : {error}\n")
+                    else:
+                        self.check_report("native", r, fields)
+                expected = (r.status, r.out.replace(b'"backend": "linux-sysfs"',
+                                                    b'"backend": "smbios-file"'), r.err)
+                files = {"as published": path}
+                for form, write in forms.items():
+                    files[form] = Path(d) / f"{path.stem}-{len(files)}"
+                    files[form].write_bytes(write(table))
+                for form, file in files.items():
+                    with self.subTest(table=path.name, form=form):
+                        s = harness.run_native(["detect", "--profiles", str(PROFILES),
+                                                "--smbios", str(file)])
+                        self.assertEqual((s.status, s.out, s.err), expected)
+
+
+class SampleTable(unittest.TestCase):
+    def test_sample_is_the_t480s_report_without_its_identifiers(self):
+        # The README's saved table: what its generator writes today, the report of the
+        # real table it comes from, and none of that machine's serial numbers or UUID.
+        sys.path.insert(0, str(harness.REPO / "samples"))
+        import make_sample
+        path = harness.REPO / "samples" / "thinkpad-t480s.bin"
+        sample = path.read_bytes()
+        self.assertEqual(sample, make_sample.sample(harness.SHARED))
+        runs = [harness.run_native(["detect", "--profiles", str(PROFILES), "--smbios", str(f)])
+                for f in (path, harness.SHARED / make_sample.SOURCE)]
+        self.assertEqual((runs[0].status, runs[0].err), (0, b""), runs[0].err_text)
+        self.assertEqual(runs[0].out, runs[1].out)
+        original = make_sample.original_table(harness.SHARED)
+        identifiers = []
+        for kind, formatted, strings in make_sample.structures(original):
+            if kind in (1, 2, 3) and formatted[0x07]:
+                identifiers.append(strings[formatted[0x07] - 1])  # the serial number
+            if kind == 1:
+                identifiers.append(bytes(formatted[0x08:0x18]))  # the UUID
+        self.assertEqual(len(identifiers), 4)
+        for identifier in identifiers:
+            self.assertIn(identifier, original)
+            self.assertNotIn(identifier, sample)
 
 
 class IdentityRules(DetectCase):
@@ -320,6 +365,36 @@ class BrokenFirmware(DetectCase):
         self.assertEqual(r.out, b"")
         self.assertTrue(r.err_text.startswith("erreur : ressource non disponible : "), r.err_text)
         self.assertIn("/sys/firmware/dmi/tables/DMI", r.err_text)
+
+    def test_bad_saved_files(self):
+        # One clear line and no report, whatever the file holds.
+        good = smbios.as_entry_point_64(smbios.table(smbios.bios("LENOVO")))
+        spoiled = bytearray(good)
+        spoiled[8] ^= 1
+        with tempfile.TemporaryDirectory(dir=harness.E2E_BUILD) as d:
+            cases = {
+                "missing": (None, "ressource non disponible : lecture de {} impossible : "
+                                  "No such file or directory"),
+                "a folder": (..., "ressource non disponible : lecture de {} impossible : "
+                                  "Is a directory"),
+                "empty": (b"", "données invalides : fichier SMBIOS vide"),
+                "none of the three": (b"ab", "données invalides : format de fichier SMBIOS "
+                                             "inconnu : ni table brute, ni point d'entrée _SM_ "
+                                             "ou _SM3_, ni tampon RSMB"),
+                "entry point checksum": (bytes(spoiled), "données invalides : somme de "
+                                         "contrôle du point d'entrée _SM3_ incorrecte"),
+            }
+            for name, (content, message) in cases.items():
+                with self.subTest(case=name):
+                    file = Path(d) / name
+                    if content is ...:
+                        file.mkdir()
+                    elif content is not None:
+                        file.write_bytes(content)
+                    r = harness.run_native(["detect", "--profiles", str(PROFILES),
+                                            "--smbios", str(file)])
+                    self.assertEqual((r.status, r.out), (1, b""))
+                    self.assertEqual(r.err_text, f"erreur : {message.format(file)}\n")
 
     def test_real_raw_tables(self):
         # Real firmware from the shared data, as the kernel would expose it.

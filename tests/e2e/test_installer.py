@@ -36,6 +36,7 @@ OLDER = "0.0.1"
 SERVICE = test_service.SERVICE
 INSTALL_FOLDER = r"C:\Program Files\Nivalto"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+ENVIRONMENT_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 
 # ServiceControl events (msidbServiceControlEvent*): start at install, stop
 # at install and uninstall, delete at install and uninstall.
@@ -155,6 +156,29 @@ class WindowsInstaller(test_detect.DetectCase):
         return self.wine("reg", "query", rf"{UNINSTALL_KEY}\{self.product[version]}", "/v",
                          "DisplayVersion")
 
+    def machine_path(self) -> tuple[str, str]:
+        """The machine PATH as the registry holds it: its type and its text."""
+        r = self.wine("reg", "query", ENVIRONMENT_KEY, "/v", "PATH")
+        self.assertEqual(r.status, 0, r.err_text)
+        (line,) = [l for l in r.out_text.splitlines() if l.strip().upper().startswith("PATH")]
+        _, kind, text = line.strip().split(None, 2)
+        return kind, text
+
+    def check_machine_path(self, installed: bool, exact: bool = False):
+        """What PATH held before the first install, and the install folder once
+        at its end while Nivalto is installed. Wine's uninstall (the older
+        version's, in an upgrade) takes the folder out but leaves the ";" that
+        the install put before it: an empty entry, which the program search
+        passes over. So the entries are compared, and the whole text where
+        nothing was uninstalled yet (`exact`)."""
+        kind, before = self.path_before
+        self.assertNotIn(INSTALL_FOLDER.lower(), before.lower())
+        now_kind, now = self.machine_path()
+        if exact:
+            self.assertEqual((now_kind, now), (kind, f"{before};{INSTALL_FOLDER}"))
+        expected = [e for e in before.split(";") if e] + ([INSTALL_FOLDER] if installed else [])
+        self.assertEqual((now_kind, [e for e in now.split(";") if e]), (kind, expected))
+
     def installed_files(self) -> dict[str, bytes]:
         return {p.relative_to(self.install).as_posix(): p.read_bytes()
                 for p in self.install.rglob("*") if p.is_file()}
@@ -192,6 +216,7 @@ class WindowsInstaller(test_detect.DetectCase):
         # by the program itself: the registration the installer must give.
         self.install.mkdir(parents=True)
         shutil.copy(harness.WINDOWS_EXE, self.install / "nivalto.exe")
+        type(self).path_before = self.machine_path()
         exe = f"{INSTALL_FOLDER}\\nivalto.exe"
         r = self.wine(exe, "service", "install")
         self.assertEqual((r.status, r.err), (0, b""), r.err_text)
@@ -269,6 +294,15 @@ class WindowsInstaller(test_detect.DetectCase):
                      (harness.WINDOWS_EXE.parent / "cli" / "nivalto.ico").read_bytes()),
                     ("version", properties["ProductVersion"], version),
                     ("upgrade code", properties["UpgradeCode"], UPGRADE_CODE),
+                    ("the install folder appended to the machine PATH, taken back at "
+                     "uninstall", msi_table(msi, "Environment"),
+                     [{"Environment": "MachinePath", "Name": "*=-PATH",
+                       "Value": "[~];[ProgramFiles64Folder]Nivalto",
+                       "Component_": service["Component_"]}]),
+                    ("PATH written once the files are in, taken back before they go",
+                     sequence["RemoveFiles"] > sequence["RemoveEnvironmentStrings"]
+                     > sequence["InstallInitialize"] and sequence["InstallFiles"]
+                     < sequence["WriteEnvironmentStrings"] < sequence["InstallFinalize"], True),
                     ("older versions removed first",
                      sequence["InstallValidate"] < sequence["RemoveExistingProducts"]
                      < sequence["InstallInitialize"], True),
@@ -285,6 +319,7 @@ class WindowsInstaller(test_detect.DetectCase):
         r = self.msiexec("/i", OLDER)
         self.assertEqual(r.status, 0, r.trace)
         self.check_install(OLDER)
+        self.check_machine_path(installed=True, exact=True)
 
     def test_4_upgrade_leaves_one_install_of_this_version(self):
         r = self.msiexec("/i", self.version)
@@ -295,6 +330,7 @@ class WindowsInstaller(test_detect.DetectCase):
         r = self.msiexec("/i", OLDER)
         self.assertNotEqual(r.status, 0, r.trace)
         self.check_install(self.version)
+        self.check_machine_path(installed=True)
 
     def test_5_service_answers_on_its_pipe(self):
         powershell = self.drive_c / "windows" / "system32" / "WindowsPowerShell" / "v1.0"
@@ -317,6 +353,14 @@ class WindowsInstaller(test_detect.DetectCase):
         test_package.check_runs_from(self, "wine", self.install, self.install / "nivalto.exe",
                                      prefix=PREFIX)
 
+    def test_5_nivalto_by_name_from_any_folder(self):
+        # As typed in a new console: `nivalto`, found through the machine PATH,
+        # run in a folder without profiles, lists those beside the program.
+        elsewhere = self.work / "elsewhere"
+        elsewhere.mkdir(exist_ok=True)
+        r = harness.run_wine(["profiles"], exe="nivalto", cwd=elsewhere, prefix=PREFIX)
+        test_package.check_listing(self, r, self.install / "profiles")
+
     def test_6_uninstall_leaves_nothing(self):
         # Wine's installer asks the service to stop and goes on at once, and
         # Wine refuses to delete a program that still runs: nivalto.exe
@@ -337,6 +381,7 @@ class WindowsInstaller(test_detect.DetectCase):
         self.assertNotEqual(self.uninstall_entry(self.version).status, 0)
         self.assertEqual(set((self.drive_c / "windows" / "Installer").glob("*")),
                          self.cached_packages)
+        self.check_machine_path(installed=False)
 
 
 if __name__ == "__main__":

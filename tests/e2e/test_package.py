@@ -99,11 +99,16 @@ def check_runs_from(case: test_detect.DetectCase, program: str, folder: Path, ex
         r = harness.run_wine(["profiles"], cwd=folder, exe=exe, prefix=prefix)
     else:
         r = harness.run_native(["profiles"], cwd=folder, exe=exe)
+    check_listing(case, r, folder / "profiles")
+
+
+def check_listing(case: unittest.TestCase, r: harness.Result, profiles: Path) -> None:
+    """`profiles` succeeded and listed every profile of the folder `profiles`."""
     case.assertEqual((r.status, r.err), (0, b""), r.err_text)
     listing = json.loads(r.out)
     expected = [{"id": p["id"], "display_name": p["display_name"], "scope": p["scope"],
                  "capabilities": len(p.get("capabilities", []))}
-                for p in model.load_profiles(folder / "profiles")]
+                for p in model.load_profiles(profiles)]
     case.assertEqual(listing["profiles"], expected)
 
 

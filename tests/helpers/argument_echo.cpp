@@ -91,7 +91,11 @@ int play_script(const std::vector<std::wstring>& arguments) {
   std::string report;
   std::wstring script;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
-    report += (i == 1 ? "" : "|") + utf8(arguments[i]);
+    // Appended piece by piece: for `"|" + std::string(...)` mingw's GCC 12
+    // warns of a memcpy that may overlap itself (-Wrestrict), a known false
+    // positive of its string code.
+    if (i > 1) report += '|';
+    report += utf8(arguments[i]);
     if (arguments[i] == L"-File" && i + 1 < arguments.size()) script = arguments[i + 1];
   }
   // PowerShell reads its script sharing only reading.
