@@ -36,6 +36,9 @@ STOPPED, RUNNING = 1, 4
 # Where the service keeps the level it gives back.
 PARAMETERS = rf"HKLM\SYSTEM\CurrentControlSet\Services\{SERVICE}\Parameters"
 REG_DWORD = 4
+# An access entry of an SDDL list that lets Everyone, Users, INTERACTIVE or
+# Authenticated Users change a key, its values or its security.
+WRITABLE_BY_USERS = r"\(A;[^;]*;[^;]*(KA|KW|GA|GW|WD|WO|0x)[^;]*;;;(WD|BU|IU|AU)\)"
 READ = b'{"op":"keyboard_read"}\n'
 
 STATE_LEVEL = ('{"available":true,"known":true,"level":{level},"max_level":2,'
@@ -484,7 +487,7 @@ class WindowsService(unittest.TestCase):
         # The key's access list is the one it inherits: nobody but SYSTEM and
         # the administrators may change it. (Wine gives keys no list of
         # their own; on Windows the inheritance shows here as (A;ID;…).)
-        self.assertNotRegex(kept["dacl"], r"\(A;[^)]*;(KA|GA|GW|KW|WD|WO)[^)]*;;;(WD|BU|IU|AU)\)")
+        self.assertNotRegex(kept["dacl"], WRITABLE_BY_USERS)
 
         self.stop_service()
         self.check_service_ran(self.start_and_read(), ["mode=write level=1", "mode=read level=0"])
