@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/service/level_store.h"
 #include "cli/service/stop_signal.h"
 
 namespace nivalto {
@@ -16,6 +17,7 @@ namespace nivalto {
 inline constexpr std::uint32_t IO_PENDING_CODE = 997;      // ERROR_IO_PENDING
 inline constexpr std::uint32_t PIPE_CONNECTED_CODE = 535;  // ERROR_PIPE_CONNECTED
 inline constexpr std::uint32_t CLIENT_CONNECTED_WAIT = 0;  // WAIT_OBJECT_0: the connect event
+inline constexpr std::uint32_t POWER_WORK_WAIT = 2;        // WAIT_OBJECT_0 + 2: the work event
 
 // How long a connected client has to deliver its request. A client that
 // connects and never writes would otherwise hold the only pipe instance, and
@@ -50,7 +52,10 @@ class ServerPipe {
   // ResetEvent(connect event), then ConnectNamedPipe with a fresh OVERLAPPED
   // carrying that event, then GetLastError.
   [[nodiscard]] virtual ConnectCall connect() = 0;
-  // WaitForMultipleObjects on [connect event, stop event]: the raw result.
+  // WaitForMultipleObjects on [connect event, stop event, work event]: the
+  // raw result. The work event is reset before POWER_WORK_WAIT is returned,
+  // so that work asked after the caller takes the pending work signals it
+  // again.
   [[nodiscard]] virtual std::uint32_t wait_for_client() = 0;
   // One read of at most buffer.size() bytes, waiting for the data, the stop
   // event or REQUEST_READ_TIME_LIMIT. Returns only once no I/O into the buffer
@@ -76,7 +81,15 @@ class RequestHandler {
 // Serves one client after the other until a stop is requested or the wait
 // for a client fails. A stop is looked at before each connection, while
 // waiting for a client and while waiting for a request; a request already
-// read is handled and answered first.
-void run_connection_loop(ServerPipe& pipe, const StopSignal& stop, RequestHandler& handler);
+// read is handled and answered first. The power work is done in turn with
+// the clients: before each connection and while waiting for a client, never
+// during a request. A read at shutdown, which comes with the stop, is left
+// pending for the caller (finish_power_work).
+void run_connection_loop(ServerPipe& pipe, StopSignal& signal, RequestHandler& handler,
+                         BacklightKeeper& keeper);
+
+// Once the loop is over: the read of a shutdown, if one is pending. Any other
+// work is dropped, since a stop asked by a person ends as promptly as ever.
+void finish_power_work(StopSignal& signal, BacklightKeeper& keeper);
 
 }  // namespace nivalto

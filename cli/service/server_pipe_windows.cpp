@@ -12,14 +12,16 @@ namespace {
 
 class WindowsServiceEvents final : public ServiceEvents {
  public:
-  WindowsServiceEvents(UniqueHandle stop, UniqueHandle connect)
-      : connect_(std::move(connect)), stop_(std::move(stop)) {}
+  WindowsServiceEvents(UniqueHandle stop, UniqueHandle connect, UniqueHandle work)
+      : work_(std::move(work)), connect_(std::move(connect)), stop_(std::move(stop)) {}
 
   EventHandle stop_event() const override { return stop_.get(); }
   EventHandle connect_event() const override { return connect_.get(); }
+  EventHandle work_event() const override { return work_.get(); }
 
  private:
   // Members go in reverse order: the stop event is closed first.
+  UniqueHandle work_;
   UniqueHandle connect_;
   UniqueHandle stop_;
 };
@@ -33,8 +35,11 @@ UniqueHandle create_manual_reset_event() {
 // call, because the system writes into them until the I/O is over.
 class WindowsServerPipe final : public ServerPipe {
  public:
-  WindowsServerPipe(UniqueHandle pipe, HANDLE connect_event, HANDLE stop_event)
-      : pipe_(std::move(pipe)), connect_event_(connect_event), stop_event_(stop_event) {}
+  WindowsServerPipe(UniqueHandle pipe, HANDLE connect_event, HANDLE stop_event, HANDLE work_event)
+      : pipe_(std::move(pipe)),
+        connect_event_(connect_event),
+        stop_event_(stop_event),
+        work_event_(work_event) {}
 
   WindowsServerPipe(const WindowsServerPipe&) = delete;
   WindowsServerPipe& operator=(const WindowsServerPipe&) = delete;
@@ -62,9 +67,13 @@ class WindowsServerPipe final : public ServerPipe {
   }
 
   std::uint32_t wait_for_client() override {
-    const HANDLE events[2] = {connect_event_, stop_event_};
-    const DWORD result = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    // In this order: when several are signalled the lowest wins, so a client
+    // already connected is served first and a stop ends the wait before any
+    // power work.
+    const HANDLE events[3] = {connect_event_, stop_event_, work_event_};
+    const DWORD result = WaitForMultipleObjects(3, events, FALSE, INFINITE);
     if (result == WAIT_OBJECT_0) connect_pending_ = false;
+    if (result == WAIT_OBJECT_0 + POWER_WORK_WAIT) ResetEvent(work_event_);
     return result;
   }
 
@@ -120,6 +129,7 @@ class WindowsServerPipe final : public ServerPipe {
   UniqueHandle pipe_;
   HANDLE connect_event_;
   HANDLE stop_event_;
+  HANDLE work_event_;
   OVERLAPPED connect_{};
   OVERLAPPED io_{};
   bool connect_pending_ = false;
@@ -132,7 +142,10 @@ std::unique_ptr<ServiceEvents> WindowsPipeServerFactory::create_events() {
   if (!stop) return nullptr;
   UniqueHandle connect = create_manual_reset_event();
   if (!connect) return nullptr;
-  return std::make_unique<WindowsServiceEvents>(std::move(stop), std::move(connect));
+  UniqueHandle work = create_manual_reset_event();
+  if (!work) return nullptr;
+  return std::make_unique<WindowsServiceEvents>(std::move(stop), std::move(connect),
+                                                std::move(work));
 }
 
 std::expected<std::unique_ptr<WellKnownSecurity>, unsigned long> service_pipe_security() {
@@ -165,7 +178,7 @@ std::expected<std::unique_ptr<ServerPipe>, std::uint32_t> WindowsPipeServerFacto
       (*security)->attributes()));
   if (!pipe) return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
   return std::make_unique<WindowsServerPipe>(std::move(pipe), events.connect_event(),
-                                             events.stop_event());
+                                             events.stop_event(), events.work_event());
 }
 
 }  // namespace nivalto

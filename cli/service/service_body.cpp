@@ -3,7 +3,7 @@
 namespace nivalto {
 
 void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory, StopSignal& stop,
-                      RequestHandler& handler) {
+                      RequestHandler& handler, BacklightKeeper& keeper) {
   if (!status.register_control_handler()) return;
 
   // The service manager waits for these before it lets `net start` return;
@@ -17,11 +17,16 @@ void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory,
   if (events) {
     // Published before the pipe exists, so a stop that arrives once a client
     // could be waited for always reaches the wait.
-    stop.publish(events->stop_event());
+    stop.publish(events->stop_event(), events->work_event());
     auto created = factory.create_pipe(*events);
     if (created) {
       pipe = std::move(*created);
-      run_connection_loop(*pipe, stop, handler);
+      // Once the pipe exists, so that a client arriving meanwhile finds the
+      // service and waits for its turn instead of finding no service at all.
+      // Bounded like one request; a stop meanwhile ends the run right after.
+      if (!stop.stop_requested()) keeper.give_back();
+      run_connection_loop(*pipe, stop, handler, keeper);
+      finish_power_work(stop, keeper);
     } else {
       exit_code = created.error();
     }

@@ -25,20 +25,21 @@ class ServiceStatusReporter {
   virtual void report(ServiceState state, std::uint32_t exit_code) = 0;
 };
 
-// The stop and connect events of one run, closed (stop event first) when
-// the object goes.
+// The stop, connect and work events of one run, closed (stop event first)
+// when the object goes.
 class ServiceEvents {
  public:
   virtual ~ServiceEvents() = default;
   [[nodiscard]] virtual EventHandle stop_event() const = 0;
   [[nodiscard]] virtual EventHandle connect_event() const = 0;
+  [[nodiscard]] virtual EventHandle work_event() const = 0;
 };
 
 // Creates the kernel objects of one run.
 class PipeServerFactory {
  public:
   virtual ~PipeServerFactory() = default;
-  // Two unnamed manual-reset events, non-signalled; null when either fails.
+  // Three unnamed manual-reset events, non-signalled; null when any fails.
   [[nodiscard]] virtual std::unique_ptr<ServiceEvents> create_events() = 0;
   // The single pipe instance, or the Win32 code of the failed creation (for
   // example when another process holds the name). The pipe is closed when it
@@ -48,13 +49,15 @@ class PipeServerFactory {
 };
 
 // The body of service_main: registers the control handler, reports the
-// service running, serves the pipe until stopped and reports it stopped.
+// service running, gives the kept keyboard level back once the pipe exists,
+// serves the pipe (and the power work) until stopped, reads the level when
+// the stop came with a shutdown, and reports it stopped.
 // Every failure of the set-up still ends with the stopped report, except a
 // failed registration, after which nothing can be reported at all. A pipe
 // that cannot be created (a pipe of that name made earlier by another process
 // above all: its owner would answer our clients) ends the service with the
 // creation's error code; every other end carries exit code 0.
 void run_service_body(ServiceStatusReporter& status, PipeServerFactory& factory, StopSignal& stop,
-                      RequestHandler& handler);
+                      RequestHandler& handler, BacklightKeeper& keeper);
 
 }  // namespace nivalto

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 
@@ -24,16 +25,33 @@ class ServiceDispatcher {
 
 [[nodiscard]] int run_service_dispatcher(Console& console, ServiceDispatcher& dispatcher);
 
-// The control codes the service manager can send this service. Only stop is
-// accepted; interrogate reaches every service whatever it accepts.
+// The control codes the service manager can send this service: stop, the
+// power events and the shutdown's preshutdown are accepted; interrogate
+// reaches every service whatever it accepts.
 inline constexpr std::uint32_t CONTROL_STOP = 1;               // SERVICE_CONTROL_STOP
 inline constexpr std::uint32_t CONTROL_INTERROGATE = 4;        // SERVICE_CONTROL_INTERROGATE
+inline constexpr std::uint32_t CONTROL_POWER_EVENT = 0xD;      // SERVICE_CONTROL_POWEREVENT
+inline constexpr std::uint32_t CONTROL_PRESHUTDOWN = 0xF;      // SERVICE_CONTROL_PRESHUTDOWN
 inline constexpr std::uint32_t CONTROL_HANDLED = 0;            // NO_ERROR
 inline constexpr std::uint32_t CONTROL_NOT_IMPLEMENTED = 120;  // ERROR_CALL_NOT_IMPLEMENTED
 
-// The body of the control handler, which runs on the dispatcher's thread:
-// a stop sets the flag and signals the stop event; it never reports a status.
-[[nodiscard]] std::uint32_t handle_control(std::uint32_t control, StopSignal& stop,
-                                           EventSetter& setter);
+// The power events the service acts on (the event type of CONTROL_POWER_EVENT).
+inline constexpr std::uint32_t POWER_SUSPEND = 0x4;            // PBT_APMSUSPEND
+inline constexpr std::uint32_t POWER_RESUME_AUTOMATIC = 0x12;  // PBT_APMRESUMEAUTOMATIC
+
+// Windows gives a program about two seconds to answer PBT_APMSUSPEND before
+// the machine sleeps. The handler holds its answer until the service thread
+// has read the level, this long at most; the read itself is bounded alike.
+inline constexpr std::chrono::milliseconds SLEEP_ANSWER_LIMIT{1800};
+
+// The body of the control handler, which runs on the dispatcher's thread.
+// It only signals the service thread, which does the work: a stop sets the
+// flag and signals the stop event; a resume asks for the kept level to be
+// given back; a suspend asks for the level to be read and waits for that, at
+// most `sleep_answer_limit`; a preshutdown asks for the level to be read,
+// then for the stop. It never reports a status.
+[[nodiscard]] std::uint32_t handle_control(
+    std::uint32_t control, std::uint32_t event_type, StopSignal& signal, EventSetter& setter,
+    std::chrono::milliseconds sleep_answer_limit = SLEEP_ANSWER_LIMIT);
 
 }  // namespace nivalto

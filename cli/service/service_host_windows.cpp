@@ -10,10 +10,12 @@
 
 #include <string>
 
+#include "cli/service/level_store_windows.h"
 #include "cli/service/protocol.h"
 #include "cli/service/server_pipe_windows.h"
 #include "cli/service/service_body.h"
 #include "cli/service/service_name.h"
+#include "nivalto/hal/backlight_access.h"
 #include "nivalto/hal/keyboard_backlight.h"
 
 namespace nivalto {
@@ -33,9 +35,9 @@ class Win32EventSetter final : public EventSetter {
 
 // Runs on the dispatcher's thread. It must return quickly and never report a
 // status itself: the service thread reports "stopped" once the loop is over.
-DWORD WINAPI service_control_handler(DWORD control, DWORD, LPVOID, LPVOID) {
+DWORD WINAPI service_control_handler(DWORD control, DWORD event_type, LPVOID, LPVOID) {
   Win32EventSetter setter;
-  return handle_control(control, stop_signal(), setter);
+  return handle_control(control, event_type, stop_signal(), setter);
 }
 
 class Win32StatusReporter final : public ServiceStatusReporter {
@@ -58,8 +60,11 @@ class Win32StatusReporter final : public ServiceStatusReporter {
         status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
         break;
       case ServiceState::Running:
+        // Preshutdown rather than shutdown: the manager then waits for the
+        // read of the level (bounded) before the machine goes down.
         status.dwCurrentState = SERVICE_RUNNING;
-        status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+        status.dwControlsAccepted =
+            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT | SERVICE_ACCEPT_PRESHUTDOWN;
         break;
       case ServiceState::Stopped:
         status.dwCurrentState = SERVICE_STOPPED;
@@ -84,12 +89,46 @@ class HalKeyboardBacklight final : public KeyboardBacklight {
 
 class ProtocolHandler final : public RequestHandler {
  public:
+  explicit ProtocolHandler(LevelStore& store) : remembering_(backlight_, store) {}
   std::string answer(std::string_view request) override {
-    return handle_request(request, backlight_);
+    return handle_request(request, remembering_);
   }
 
  private:
   HalKeyboardBacklight backlight_;
+  RememberingBacklight remembering_;
+};
+
+// Outside a request the pipe's single instance waits for a client, and the
+// access routine, which tries the pipe first, would connect to this very
+// service. Told that the pipe is busy, as it is inside a request, it runs
+// the script itself.
+class OwnPipe final : public ServicePipeClient {
+ public:
+  PipeExchange exchange(std::string_view) override { return {PipeExchange::Outcome::Busy, {}}; }
+  bool wait_for_pipe(std::chrono::milliseconds) override { return false; }
+};
+
+// The service's own access to the backlight, for the give-back (bounded like
+// a request) and the reads at sleep and shutdown (bounded by the time the
+// machine gives).
+class OwnBacklight final : public KeyboardBacklight {
+ public:
+  HalResult<KeyboardState> read() override {
+    return read_keyboard_backlight(platform(SLEEP_ANSWER_LIMIT));
+  }
+  HalResult<KeyboardState> write(std::uint8_t level) override {
+    return write_keyboard_backlight(level, platform(SCRIPT_TIME_LIMIT));
+  }
+
+ private:
+  BacklightPlatform platform(std::chrono::milliseconds time_limit) {
+    const BacklightPlatform& base = platform_backlight();
+    return BacklightPlatform{own_pipe_,    base.files, base.runner, base.process,  base.script,
+                             base.program, time_limit, base.caller, base.turn_wait};
+  }
+
+  OwnPipe own_pipe_;
 };
 
 // Started by the dispatcher on its service thread; the arguments (the start
@@ -97,8 +136,11 @@ class ProtocolHandler final : public RequestHandler {
 void WINAPI service_main(DWORD, LPWSTR*) {
   Win32StatusReporter status;
   WindowsPipeServerFactory factory;
-  ProtocolHandler handler;
-  run_service_body(status, factory, stop_signal(), handler);
+  RegistryLevelStore store;
+  ProtocolHandler handler(store);
+  OwnBacklight own;
+  LevelKeeper keeper(store, own);
+  run_service_body(status, factory, stop_signal(), handler, keeper);
 }
 
 class Win32ServiceDispatcher final : public ServiceDispatcher {

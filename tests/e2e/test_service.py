@@ -41,6 +41,14 @@ PM_DRIVER = "NivaltoTestPmDrv"
 # Service manager states, as tools/service_probe.cpp prints them.
 STOPPED, RUNNING = 1, 4
 
+# Where the service keeps the level it gives back.
+PARAMETERS = rf"HKLM\SYSTEM\CurrentControlSet\Services\{SERVICE}\Parameters"
+REG_DWORD = 4
+# An access entry of an SDDL list that lets Everyone, Users, INTERACTIVE or
+# Authenticated Users change a key, its values or its security.
+WRITABLE_BY_USERS = r"\(A;[^;]*;[^;]*(KA|KW|GA|GW|WD|WO|0x)[^;]*;;;(WD|BU|IU|AU)\)"
+READ = b'{"op":"keyboard_read"}\n'
+
 STATE_LEVEL = ('{"available":true,"known":true,"level":{level},"max_level":2,'
                '"source":"hid","applied":true}')
 
@@ -302,11 +310,47 @@ class WindowsService(unittest.TestCase):
                          "dossier que seuls les administrateurs peuvent modifier, par exemple sous "
                          "C:\\Program Files\n")
 
-    def test_2_start(self):
-        r = harness.run_wine(["start", SERVICE], exe="net")
+    def parameters(self) -> dict[str, str] | None:
+        """The service's Parameters key as service_probe prints it; None when
+        there is no such key."""
+        lines = harness.run_wine(["parameters"], exe=self.probe_exe).out_text.splitlines()
+        if lines == ["missing"]:
+            return None
+        return dict(field.split("=", 1) for line in lines
+                    for field in (line.split(" ") if line.startswith("type=") else [line]))
+
+    def start_and_read(self) -> list[str]:
+        """Starts the service and sends it a read at once, which waits for
+        the give-back at start: the stand-in's calls from the start to the
+        answer. A run of the stand-in that Wine could not start in the
+        service's session is a start to make again."""
+        self.scenario()
+        for _ in range(3):
+            seen, before = self.session_log.stat().st_size, len(self.calls())
+            r = harness.run_wine(["start", SERVICE], exe="net")
+            self.assertEqual(r.status, 0, r.out + r.err)
+            self.check_answer(READ, success(0))
+            new_calls = self.calls()[before:]
+            if not self.session_start_failed_since(seen):
+                return new_calls
+            harness.wine_start_failures.append("the service's give-back at start")
+            self.stop_service()
+        return new_calls
+
+    def stop_service(self):
+        r = harness.run_wine(["stop", SERVICE], exe="net", timeout=60)
         self.assertEqual(r.status, 0, r.out + r.err)
+        p = self._wait_for(lambda p: p["processes"] == 0, timeout=20)
+        self.assertEqual((p["state"], p["processes"]), (STOPPED, 0))
+
+    def test_2_start(self):
+        # Nothing kept yet (no Parameters key): the start sets nothing, and
+        # the first client's read is the stand-in's only call.
+        self.assertIsNone(self.parameters())
+        new_calls = self.start_and_read()
         p = self._wait_for(lambda p: p["state"] == RUNNING, timeout=10)
         self.assertEqual((p["state"], p["processes"]), (RUNNING, 1))
+        self.check_service_ran(new_calls, ["mode=read level=0"])
 
     def test_3_requests_are_answered_byte_for_byte(self):
         self.scenario()
@@ -457,6 +501,29 @@ class WindowsService(unittest.TestCase):
         self.assertIn(r"c:\windows\system32\windowspowershell\v1.0", path)
         self.assertLess(path.index(r"c:\windows\system32\wbem"),
                         path.index(r"c:\windows\system32\windowspowershell\v1.0"))
+
+    def test_5_level_kept_and_given_back_at_start(self):
+        self.scenario()
+        r = self.keyboard("1")
+        self.assertEqual((r.status, r.out, r.err), (0, state_document(1), b""))
+        kept = self.parameters()
+        self.assertEqual((kept["type"], kept["size"], kept["dword"]), (str(REG_DWORD), "4", "1"))
+        # The key's access list is the one it inherits: nobody but SYSTEM and
+        # the administrators may change it. (Wine gives keys no list of
+        # their own; on Windows the inheritance shows here as (A;ID;…).)
+        self.assertNotRegex(kept["dacl"], WRITABLE_BY_USERS)
+
+        self.stop_service()
+        self.check_service_ran(self.start_and_read(), ["mode=write level=1", "mode=read level=0"])
+
+        # A value of another type, or a number that is no level: nothing is set.
+        for kind, data in (("REG_SZ", "1"), ("REG_DWORD", "7")):
+            with self.subTest(value=f"{kind} {data}"):
+                r = harness.run_wine(["add", PARAMETERS, "/v", "KeyboardLevel", "/t", kind, "/d",
+                                      data, "/f"], exe="reg")
+                self.assertEqual(r.status, 0, r.out + r.err)
+                self.stop_service()
+                self.check_service_ran(self.start_and_read(), ["mode=read level=0"])
 
     def test_5_many_requests_leave_no_trace(self):
         self.scenario()
@@ -613,9 +680,12 @@ class WindowsService(unittest.TestCase):
                 listener.kill()
 
     def test_7_uninstall_twice(self):
+        # The service has kept a level since test_5.
+        self.assertIsNotNone(self.parameters())
         first = self.nivalto("service", "uninstall")
         self.assertEqual((first.status, first.err), (0, b""))
         self.assertEqual(first.out_text, f"service {SERVICE} désinstallé\n")
+        self.assertIsNone(self.parameters())
         again = self.nivalto("service", "uninstall")
         self.assertEqual((again.status, again.err), (0, b""))
         self.assertEqual(again.out_text, f"le service {SERVICE} n'est pas installé\n")

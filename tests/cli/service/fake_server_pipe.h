@@ -78,6 +78,25 @@ class RecordingHandler final : public RequestHandler {
   std::function<void()> during;
 };
 
+// Logs the power work into the pipe's log, where it shows between the steps
+// of the connections; `during` runs inside each piece of work.
+class RecordingKeeper final : public BacklightKeeper {
+ public:
+  explicit RecordingKeeper(std::vector<std::string>& log) : log_(log) {}
+  void give_back() override {
+    log_.push_back("give back");
+    if (during) during();
+  }
+  void remember() override {
+    log_.push_back("remember");
+    if (during) during();
+  }
+  std::function<void()> during;
+
+ private:
+  std::vector<std::string>& log_;
+};
+
 class RecordingSetter final : public EventSetter {
  public:
   void set(EventHandle event) override { signalled.push_back(event); }

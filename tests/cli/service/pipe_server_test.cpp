@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/service/fake_server_pipe.h"
@@ -12,6 +13,7 @@ namespace {
 
 using testing::FakeServerPipe;
 using testing::RecordingHandler;
+using testing::RecordingKeeper;
 using testing::RecordingSetter;
 using testing::ScriptedRead;
 using Log = std::vector<std::string>;
@@ -37,13 +39,14 @@ const Log STOPPED_WHILE_WAITING = {"connect", "wait"};
 
 class PipeServerTest : public ::testing::Test {
  protected:
-  void run() { run_connection_loop(pipe, stop, handler); }
+  void run() { run_connection_loop(pipe, stop, handler, keeper); }
 
   Log log;
   FakeServerPipe pipe{log};
   StopSignal stop;
   RecordingHandler handler;
   RecordingSetter setter;
+  RecordingKeeper keeper{log};
 };
 
 TEST_F(PipeServerTest, PendingConnectThenClientServesOneRequestPerConnection) {
@@ -63,7 +66,7 @@ TEST_F(PipeServerTest, WaitEndedByTheStopEventOrAFailureEndsTheLoop) {
     Log log;
     FakeServerPipe pipe(log);
     pipe.waits = {result};
-    run_connection_loop(pipe, stop, handler);
+    run_connection_loop(pipe, stop, handler, keeper);
     EXPECT_EQ(log, STOPPED_WHILE_WAITING) << result;
   }
   EXPECT_TRUE(handler.requests.empty());
@@ -153,6 +156,86 @@ TEST_F(PipeServerTest, OnlyTheBytesOfTheOneReadReachTheHandler) {
   // A zero-byte request is still a request, and is answered.
   EXPECT_EQ(handler.requests[1], "");
   EXPECT_EQ(std::count(log.begin(), log.end(), "flush"), 2);
+}
+
+// What each power event asks of the service thread, as the keeper logs it.
+const std::vector<std::pair<PowerWork, std::string>> POWER_WORK = {
+    {PowerWork::GiveBack, "give back"},
+    {PowerWork::ReadAtSleep, "remember"},
+};
+
+TEST_F(PipeServerTest, PowerWorkWhileWaitingKeepsTheConnectionPending) {
+  for (const auto& [work, done] : POWER_WORK) {
+    Log log;
+    FakeServerPipe pipe(log);
+    RecordingKeeper keeper(log);
+    RecordingHandler handler;
+    pipe.waits = {POWER_WORK_WAIT, 0};
+    pipe.reads = {READ_REQUEST};
+    bool asked = false;
+    pipe.on_wait = [&] {
+      if (!std::exchange(asked, true)) (void)stop.request_work(work, setter);
+    };
+    run_connection_loop(pipe, stop, handler, keeper);
+    // No second connect: the client that comes after the work is served on
+    // the connection that was pending all along.
+    EXPECT_EQ(
+        log, concat({{"connect", "wait", done, "wait"}, served("answer 1"), STOPPED_WHILE_WAITING}))
+        << done;
+  }
+}
+
+TEST_F(PipeServerTest, PowerWorkAskedDuringARequestWaitsForItsAnswer) {
+  for (const auto& [work, done] : POWER_WORK) {
+    Log log;
+    FakeServerPipe pipe(log);
+    RecordingKeeper keeper(log);
+    RecordingHandler handler;
+    pipe.waits = {0, 0};
+    pipe.reads = {READ_REQUEST, READ_REQUEST};
+    handler.during = [&] {
+      if (handler.requests.size() == 1) (void)stop.request_work(work, setter);
+    };
+    // A second client already waiting does not hold the work back further.
+    run_connection_loop(pipe, stop, handler, keeper);
+    EXPECT_EQ(log, concat({{"connect", "wait"},
+                           served("answer 1"),
+                           {done, "connect", "wait"},
+                           served("answer 2"),
+                           STOPPED_WHILE_WAITING}))
+        << done;
+  }
+}
+
+TEST_F(PipeServerTest, OnlyTheLatestPowerWorkIsDone) {
+  // A sleep whose read never ran, then the resume: reading now would keep
+  // whatever the firmware set while waking.
+  pipe.waits = {0};
+  pipe.reads = {READ_REQUEST};
+  handler.during = [&] {
+    (void)stop.request_work(PowerWork::ReadAtSleep, setter);
+    (void)stop.request_work(PowerWork::GiveBack, setter);
+  };
+  run();
+  EXPECT_EQ(
+      log, concat({{"connect", "wait"}, served("answer 1"), {"give back"}, STOPPED_WHILE_WAITING}));
+}
+
+TEST_F(PipeServerTest, AfterTheLoopOnlyAShutdownReadIsDone) {
+  // A person's stop drops pending work; a shutdown's stop reads first.
+  for (const auto& [work, done] :
+       std::vector<std::pair<PowerWork, Log>>{{PowerWork::ReadAtShutdown, {"remember"}},
+                                              {PowerWork::ReadAtSleep, {}},
+                                              {PowerWork::GiveBack, {}},
+                                              {PowerWork::None, {}}}) {
+    Log log;
+    StopSignal stop;
+    RecordingKeeper keeper(log);
+    (void)stop.request_work(work, setter);
+    stop.request_stop(setter);
+    finish_power_work(stop, keeper);
+    EXPECT_EQ(log, done);
+  }
 }
 
 }  // namespace

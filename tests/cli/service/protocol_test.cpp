@@ -7,25 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/service/recording_backlight.h"
+
 namespace nivalto {
 namespace {
 
-// Answers with a fixed result and records every call ("read", "write N").
-class RecordingBacklight final : public KeyboardBacklight {
- public:
-  HalResult<KeyboardState> read() override {
-    calls.push_back("read");
-    return result;
-  }
-  HalResult<KeyboardState> write(std::uint8_t level) override {
-    calls.push_back("write " + std::to_string(level));
-    return result;
-  }
-
-  HalResult<KeyboardState> result =
-      KeyboardState{.known = true, .source = BacklightSource::Hid, .level = 1, .max_level = 2};
-  std::vector<std::string> calls;
-};
+using testing::RecordingBacklight;
 
 constexpr const char* HID_LEVEL_1_OF_2 =
     R"({"applied":true,"available":true,"known":true,"level":1,"max_level":2,"reason":"","source":"hid"})";

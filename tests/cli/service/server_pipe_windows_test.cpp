@@ -106,6 +106,19 @@ TEST_F(ServerPipeWindowsTest, StopEventEndsTheWaitForAClient) {
   EXPECT_TRUE(factory.create_pipe(*events).has_value());
 }
 
+TEST_F(ServerPipeWindowsTest, WorkEventEndsTheWaitAndIsResetWhileTheConnectionPends) {
+  ASSERT_EQ(pipe->connect().last_error, IO_PENDING_CODE);
+  SetEvent(events->work_event());
+  EXPECT_EQ(pipe->wait_for_client(), POWER_WORK_WAIT);
+  EXPECT_EQ(WaitForSingleObject(events->work_event(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  // The connection still pends: a client now is the next wait's answer.
+  const HANDLE end = open_client();
+  ASSERT_NE(end, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(pipe->wait_for_client(), CLIENT_CONNECTED_WAIT);
+  CloseHandle(end);
+  pipe->disconnect();
+}
+
 TEST_F(ServerPipeWindowsTest, StopEventCutsTheWaitForARequestShort) {
   ASSERT_EQ(pipe->connect().last_error, IO_PENDING_CODE);
   const HANDLE end = open_client();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/service/service_host.h"
 #include "tests/cli/service/fake_server_pipe.h"
 
 namespace nivalto {
@@ -13,12 +14,14 @@ namespace {
 
 using testing::FakeServerPipe;
 using testing::RecordingHandler;
+using testing::RecordingKeeper;
 using testing::RecordingSetter;
 using testing::ScriptedRead;
 using Log = std::vector<std::string>;
 
 const EventHandle STOP_EVENT = reinterpret_cast<EventHandle>(0x51);
 const EventHandle CONNECT_EVENT = reinterpret_cast<EventHandle>(0xC0);
+const EventHandle WORK_EVENT = reinterpret_cast<EventHandle>(0x3C);
 
 class FakeStatus final : public ServiceStatusReporter {
  public:
@@ -57,6 +60,7 @@ class FakeEvents final : public ServiceEvents {
   }
   EventHandle stop_event() const override { return STOP_EVENT; }
   EventHandle connect_event() const override { return CONNECT_EVENT; }
+  EventHandle work_event() const override { return WORK_EVENT; }
 
  private:
   Log& log_;
@@ -102,7 +106,7 @@ Log concat(std::initializer_list<Log> parts) {
 
 class ServiceBodyTest : public ::testing::Test {
  protected:
-  void run() { run_service_body(status, factory, stop, handler); }
+  void run() { run_service_body(status, factory, stop, handler, keeper); }
 
   Log log;
   FakeStatus status{log};
@@ -110,6 +114,7 @@ class ServiceBodyTest : public ::testing::Test {
   StopSignal stop;
   RecordingHandler handler;
   RecordingSetter setter;
+  RecordingKeeper keeper{log};
 };
 
 TEST_F(ServiceBodyTest, RunsTheLoopBetweenRunningAndStopped) {
@@ -119,8 +124,8 @@ TEST_F(ServiceBodyTest, RunsTheLoopBetweenRunningAndStopped) {
   };
   run();
   EXPECT_EQ(log, concat({STARTED,
-                         {"create events", "create pipe", "connect", "wait", "read 4096",
-                          "write answer 1\n", "flush", "disconnect", "connect", "wait",
+                         {"create events", "create pipe", "give back", "connect", "wait",
+                          "read 4096", "write answer 1\n", "flush", "disconnect", "connect", "wait",
                           "close pipe", "close events", "report stopped"}}));
   EXPECT_EQ(handler.requests, std::vector<std::string>{"request"});
 }
@@ -161,6 +166,16 @@ TEST_F(ServiceBodyTest, StopEventIsPublishedBeforeThePipeExists) {
               {"create events", "create pipe", "close pipe", "close events", "report stopped"}}));
 }
 
+TEST_F(ServiceBodyTest, StopDuringTheGiveBackAtStartEndsTheRunRightAfterIt) {
+  // The give-back is bounded like one request, and a stop meanwhile is
+  // answered as a stop during a request is: no client is waited for.
+  keeper.during = [&] { stop.request_stop(setter); };
+  run();
+  EXPECT_EQ(log, concat({STARTED,
+                         {"create events", "create pipe", "give back", "close pipe", "close events",
+                          "report stopped"}}));
+}
+
 TEST_F(ServiceBodyTest, StopControlWhileWaitingSignalsTheStopEvent) {
   factory.script_pipe = [&](FakeServerPipe& pipe) {
     pipe.on_wait = [&] { stop.request_stop(setter); };
@@ -176,8 +191,30 @@ TEST_F(ServiceBodyTest, NoControlCanSignalTheStopEventOnceItIsBeingClosed) {
     RecordingSetter late;
     factory.pipe_error = pipe_error;
     factory.on_events_closed = [&] { stop.request_stop(late); };
-    run_service_body(status, factory, stop, handler);
+    run_service_body(status, factory, stop, handler, keeper);
     EXPECT_TRUE(late.signalled.empty());
+  }
+}
+
+TEST_F(ServiceBodyTest, OnlyAStopThatComesWithAShutdownReadsTheLevel) {
+  // The handler's calls, made while the service waits for a client: the
+  // person's stop ends the run at once, the preshutdown reads first.
+  for (const std::uint32_t control : {CONTROL_STOP, CONTROL_PRESHUTDOWN}) {
+    Log log;
+    FakeStatus status(log);
+    FakeFactory factory(log);
+    StopSignal stop;
+    RecordingKeeper keeper(log);
+    factory.script_pipe = [&](FakeServerPipe& pipe) {
+      pipe.on_wait = [&] { (void)handle_control(control, 0, stop, setter); };
+    };
+    run_service_body(status, factory, stop, handler, keeper);
+    const Log read = control == CONTROL_PRESHUTDOWN ? Log{"remember"} : Log{};
+    EXPECT_EQ(log, concat({STARTED,
+                           {"create events", "create pipe", "give back", "connect", "wait"},
+                           read,
+                           {"close pipe", "close events", "report stopped"}}))
+        << control;
   }
 }
 

@@ -22,15 +22,22 @@
 // dependencies (separated by "/"), account, description; or "missing" and
 // status 1 when NivaltoHal is not registered.
 //
+// "service_probe parameters" prints the service's Parameters key: "missing"
+// when there is no such key, else "dacl=SDDL" (the key's access list) and,
+// when the value KeyboardLevel exists, "type=T size=N dword=D" (D: its first
+// four bytes as a number, 0 when shorter).
+//
 // "service_probe products {UPGRADE-CODE}" prints one "product={CODE}
 // version=V" line for each installed product of that upgrade code, as the
 // installer (msi.dll) knows them, and nothing when there is none.
 #include <windows.h>
 
 #include <psapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -162,6 +169,37 @@ int print_config() {
   return status;
 }
 
+int print_parameters() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SYSTEM\\CurrentControlSet\\Services\\NivaltoHal\\Parameters", 0,
+                    KEY_QUERY_VALUE | READ_CONTROL, &key) != ERROR_SUCCESS) {
+    std::printf("missing\n");
+    return 0;
+  }
+  std::vector<BYTE> security(4096);
+  DWORD size = static_cast<DWORD>(security.size());
+  wchar_t* sddl = nullptr;
+  if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, security.data(), &size) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          security.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+    print_field(L"dacl", sddl);
+    LocalFree(sddl);
+  } else {
+    std::printf("dacl=unreadable %lu\n", GetLastError());
+  }
+  DWORD type = 0;
+  BYTE data[64] = {};
+  size = sizeof data;
+  if (RegQueryValueExW(key, L"KeyboardLevel", nullptr, &type, data, &size) == ERROR_SUCCESS) {
+    DWORD dword = 0;
+    if (size >= sizeof dword) std::memcpy(&dword, data, sizeof dword);
+    std::printf("type=%lu size=%lu dword=%lu\n", type, size, dword);
+  }
+  RegCloseKey(key);
+  return 0;
+}
+
 // msi.dll is loaded when asked for: the other modes run in every test.
 int print_products(const wchar_t* upgrade_code) {
   using Enumerate = UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR);
@@ -186,6 +224,7 @@ int print_products(const wchar_t* upgrade_code) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc > 1 && std::wstring_view(argv[1]) == L"config") return print_config();
+  if (argc > 1 && std::wstring_view(argv[1]) == L"parameters") return print_parameters();
   if (argc > 2 && std::wstring_view(argv[1]) == L"products") return print_products(argv[2]);
   if (argc > 1 && std::wstring_view(argv[1]) == L"hold") {
     std::printf("holding\n");
