@@ -124,8 +124,16 @@ class OwnBacklight final : public KeyboardBacklight {
  private:
   BacklightPlatform platform(std::chrono::milliseconds time_limit) {
     const BacklightPlatform& base = platform_backlight();
-    return BacklightPlatform{own_pipe_,    base.files, base.runner, base.process,  base.script,
-                             base.program, time_limit, base.caller, base.turn_wait};
+    return BacklightPlatform{.pipe = own_pipe_,
+                             .files = base.files,
+                             .runner = base.runner,
+                             .process = base.process,
+                             .script = base.script,
+                             .program = base.program,
+                             .time_limit = time_limit,
+                             .caller = base.caller,
+                             .turn_wait = base.turn_wait,
+                             .devices = base.devices};
   }
 
   OwnPipe own_pipe_;
