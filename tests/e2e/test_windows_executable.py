@@ -6,8 +6,10 @@ import unittest
 import harness
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+# hid.dll and setupapi.dll: the keyboard backlight's HID interfaces, found
+# and driven by the program itself.
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll", "user32.dll",
-               "ntdll.dll", "ws2_32.dll", "bcrypt.dll", "ole32.dll"}
+               "ntdll.dll", "ws2_32.dll", "bcrypt.dll", "ole32.dll", "hid.dll", "setupapi.dll"}
 
 
 def resources(exe: bytes) -> dict[int, list[bytes]]:
