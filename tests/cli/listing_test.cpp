@@ -15,7 +15,7 @@ using testing::TempDirectory;
 
 const std::string NOTICE_LINE = "  \"notice\": \"" + std::string(NOTICE_TEXT) + "\",\n";
 
-constexpr std::string_view MODEL = R"(schema_version = 1
+constexpr std::string_view MODEL_PROFILE = R"(schema_version = 1
 id = "thinkpad-t480"
 display_name = "ThinkPad T480 « Ω »"
 scope = "model"
@@ -45,7 +45,7 @@ version_contains = ["T"]
 
 TEST(Listing, ListsProfilesInLoadingOrder) {
   TempDirectory directory;
-  directory.write("b.toml", MODEL);
+  directory.write("b.toml", MODEL_PROFILE);
   directory.write("a.toml", FAMILY);
   RecordingConsole console;
   ASSERT_TRUE(run_profiles(directory.text(), std::nullopt, console));
@@ -78,7 +78,7 @@ TEST(Listing, EmptyDirectoryGivesAnEmptyList) {
 
 TEST(Listing, OutFileGetsTheSameBytes) {
   TempDirectory directory;
-  directory.write("m.toml", MODEL);
+  directory.write("m.toml", MODEL_PROFILE);
   RecordingConsole to_stdout;
   ASSERT_TRUE(run_profiles(directory.text(), std::nullopt, to_stdout));
 
@@ -98,7 +98,7 @@ TEST(Listing, FailuresWriteNothing) {
   ASSERT_FALSE(result);
   EXPECT_TRUE(result.error().starts_with("profils (" + missing + ") : ")) << result.error();
 
-  directory.write("a.toml", MODEL);
+  directory.write("a.toml", MODEL_PROFILE);
   directory.write("b.toml", "schema_version = 1\nid = \"\"\n");
   result = run_profiles(directory.text(), std::nullopt, console);
   ASSERT_FALSE(result);

@@ -3,20 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/file_bytes.h"
 
 namespace nivalto {
 namespace {
 
 constexpr const char* SCRIPT_PATH = NIVALTO_SOURCE_DIR "/hal/scripts/keyboard_backlight.ps1";
 
-std::string file_bytes(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.is_open()) << path;
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::file_bytes;
 
 TEST(BacklightScript, EmbeddedTextIsTheFileInTheTreeByteForByte) {
   const std::string file = file_bytes(SCRIPT_PATH);

@@ -15,12 +15,12 @@ namespace {
 using testing::bytes_of;
 using testing::with_rsmb_header;
 
-struct Call {
+struct TableCall {
   std::uint32_t signature;
   std::uint32_t id;
   bool has_buffer;
   std::uint32_t size;
-  bool operator==(const Call&) const = default;
+  bool operator==(const TableCall&) const = default;
 };
 
 // Plays GetSystemFirmwareTable: answers the size query with `announced`, then
@@ -47,7 +47,7 @@ class FakeFirmware {
   std::uint32_t announced = 0;
   std::vector<std::byte> content;
   std::optional<std::uint32_t> written;
-  std::vector<Call> calls;
+  std::vector<TableCall> calls;
 };
 
 // An 'RSMB' header with the given length field, followed by `rest`.
@@ -70,7 +70,7 @@ TEST(WindowsFirmwareTable, QueriesTheSizeThenReadsRsmbTableZeroIntoABufferOfThat
   auto source = fake.source();
 
   EXPECT_EQ(source.read_smbios_table(), table);
-  const std::vector<Call> expected = {{0x52534D42, 0, false, 0}, {0x52534D42, 0, true, 14}};
+  const std::vector<TableCall> expected = {{0x52534D42, 0, false, 0}, {0x52534D42, 0, true, 14}};
   EXPECT_EQ(fake.calls, expected);
 }
 

@@ -7,22 +7,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/profiles/decode_profile.h"
 #include "cli/profiles/load_profiles.h"
+#include "tests/support/file_bytes.h"
 
 namespace nivalto {
 namespace {
 
-std::string file_bytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
+using testing::file_bytes;
 
 // True when the direct reader takes the text. Either way, decode_profile()
 // answers exactly as the parser's path does.

@@ -13,24 +13,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/profiles/decode_profile.h"
 #include "cli/profiles/toml_guard.h"
+#include "tests/support/file_bytes.h"
 
 namespace nivalto {
 namespace {
 
 const std::string SUITE = NIVALTO_SHARED_DIR "/toml-test/";
 
-std::string file_bytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
+using testing::file_bytes;
 
 std::vector<std::string> suite_files(std::string_view kind) {
   std::ifstream list(SUITE + "files-toml-1.1.0");

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -102,5 +103,12 @@ class RecordingSetter final : public EventSetter {
   void set(EventHandle event) override { signalled.push_back(event); }
   std::vector<EventHandle> signalled;
 };
+
+// The logs of several steps, one after the other.
+inline std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 }  // namespace nivalto::testing

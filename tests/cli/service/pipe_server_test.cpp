@@ -11,6 +11,7 @@
 namespace nivalto {
 namespace {
 
+using testing::concat;
 using testing::FakeServerPipe;
 using testing::RecordingHandler;
 using testing::RecordingKeeper;
@@ -26,12 +27,6 @@ const ScriptedRead READ_REQUEST{ReadStatus::Received, R"({"op":"keyboard_read"})
 // One served client, as the log shows it.
 Log served(const std::string& answer) {
   return {"read 4096", "write " + answer + "\n", "flush", "disconnect"};
-}
-
-Log concat(std::initializer_list<Log> parts) {
-  Log all;
-  for (const Log& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
 }
 
 // The log of an idle server that is stopped while waiting.

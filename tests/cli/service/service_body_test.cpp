@@ -12,6 +12,7 @@
 namespace nivalto {
 namespace {
 
+using testing::concat;
 using testing::FakeServerPipe;
 using testing::RecordingHandler;
 using testing::RecordingKeeper;
@@ -97,12 +98,6 @@ class FakeFactory final : public PipeServerFactory {
 };
 
 const Log STARTED = {"register handler", "report start pending", "report running"};
-
-Log concat(std::initializer_list<Log> parts) {
-  Log all;
-  for (const Log& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 class ServiceBodyTest : public ::testing::Test {
  protected:

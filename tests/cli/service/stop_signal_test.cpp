@@ -8,16 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/cli/service/fake_server_pipe.h"
+
 namespace nivalto {
 namespace {
 
 EventHandle event_at(std::uintptr_t value) { return reinterpret_cast<EventHandle>(value); }
 
-class RecordingSetter final : public EventSetter {
- public:
-  void set(EventHandle event) override { signalled.push_back(event); }
-  std::vector<EventHandle> signalled;
-};
+using testing::RecordingSetter;
 
 TEST(StopSignalTest, StopSetsTheFlagAndSignalsThePublishedEvent) {
   StopSignal stop;
